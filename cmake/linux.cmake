@@ -1,0 +1,81 @@
+# Native Linux build: static and shared library, the real port-I/O
+# provider, the virtual notebook with its stand-ins, tests and tools.
+set(CMAKE_LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/lib)
+set(CMAKE_ARCHIVE_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/lib)
+set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
+set(HWTK3_SIM_DIR ${CMAKE_BINARY_DIR}/sim)
+
+add_library(hwtk3_objects OBJECT ${HWTK3_SOURCES})
+target_include_directories(hwtk3_objects PUBLIC ${PROJECT_SOURCE_DIR})
+target_compile_options(hwtk3_objects PRIVATE ${HWTK3_WARNINGS})
+set_target_properties(hwtk3_objects PROPERTIES
+  POSITION_INDEPENDENT_CODE ON
+  CXX_VISIBILITY_PRESET hidden
+  VISIBILITY_INLINES_HIDDEN ON)
+
+add_library(hwtk3_static STATIC $<TARGET_OBJECTS:hwtk3_objects>)
+set_target_properties(hwtk3_static PROPERTIES OUTPUT_NAME hwtk3)
+target_include_directories(hwtk3_static PUBLIC ${PROJECT_SOURCE_DIR})
+target_link_libraries(hwtk3_static PUBLIC ${CMAKE_DL_LIBS})
+
+# Looks for libWinRing0.so beside itself first.
+add_library(hwtk3_shared SHARED $<TARGET_OBJECTS:hwtk3_objects>)
+set_target_properties(hwtk3_shared PROPERTIES
+  OUTPUT_NAME hwtk3
+  BUILD_RPATH "\$ORIGIN"
+  INSTALL_RPATH "\$ORIGIN")
+target_include_directories(hwtk3_shared PUBLIC ${PROJECT_SOURCE_DIR})
+target_link_libraries(hwtk3_shared PRIVATE ${CMAKE_DL_LIBS})
+
+# The port-I/O library of a real Linux machine.
+add_library(winring0_provider SHARED platform/winring0_provider_linux.cpp)
+set_target_properties(winring0_provider PROPERTIES OUTPUT_NAME WinRing0
+  CXX_VISIBILITY_PRESET hidden)
+target_compile_options(winring0_provider PRIVATE ${HWTK3_WARNINGS})
+
+# Virtual notebook, shared so that the stand-ins and the test process drive
+# one and the same machine.
+add_library(hwtk3sim SHARED ${HWTK3_SIM_SOURCES})
+target_include_directories(hwtk3sim PUBLIC ${PROJECT_SOURCE_DIR})
+target_compile_options(hwtk3sim PRIVATE ${HWTK3_WARNINGS})
+set_target_properties(hwtk3sim PROPERTIES LIBRARY_OUTPUT_DIRECTORY ${HWTK3_SIM_DIR})
+
+function(hwtk3_standin target output)
+  add_library(${target} SHARED ${ARGN})
+  target_link_libraries(${target} PRIVATE hwtk3sim)
+  set_target_properties(${target} PROPERTIES
+    OUTPUT_NAME ${output}
+    LIBRARY_OUTPUT_DIRECTORY ${HWTK3_SIM_DIR}
+    CXX_VISIBILITY_PRESET hidden
+    BUILD_RPATH "\$ORIGIN")
+endfunction()
+
+hwtk3_standin(winring0_standin WinRing0 sim/standin/winring0_standin.cpp)
+hwtk3_standin(winring0_standin_partial WinRing0WithoutReadPhysicalMemory
+  sim/standin/winring0_standin.cpp)
+target_compile_definitions(winring0_standin_partial PRIVATE HWTK3_SIM_WITHOUT_READ_PHYSICAL_MEMORY)
+
+# hwtk3-diag: the factory test on the virtual notebook by default.
+file(GLOB HWTK3_TOOL_SOURCES CONFIGURE_DEPENDS tools/*.cpp)
+add_executable(hwtk3-diag ${HWTK3_TOOL_SOURCES})
+target_link_libraries(hwtk3-diag PRIVATE hwtk3_static hwtk3sim)
+target_compile_options(hwtk3-diag PRIVATE ${HWTK3_WARNINGS})
+set_target_properties(hwtk3-diag PROPERTIES BUILD_RPATH "${HWTK3_SIM_DIR}")
+add_dependencies(hwtk3-diag winring0_standin)
+
+# Unit tests: each test case runs in a process of its own, since the
+# library's state is process-wide by design.
+option(HWTK3_TESTS "Build the unit tests" ON)
+if(HWTK3_TESTS)
+  enable_testing()
+  find_package(GTest REQUIRED)
+  include(GoogleTest)
+  file(GLOB HWTK3_TEST_SOURCES CONFIGURE_DEPENDS tests/*.cpp)
+  add_executable(hwtk3_tests ${HWTK3_TEST_SOURCES})
+  target_link_libraries(hwtk3_tests PRIVATE hwtk3_static hwtk3sim GTest::gtest_main)
+  target_compile_definitions(hwtk3_tests PRIVATE
+    HWTK3_SIM_DIR="${HWTK3_SIM_DIR}" HWTK3_LIB_DIR="${CMAKE_BINARY_DIR}/lib")
+  set_target_properties(hwtk3_tests PROPERTIES BUILD_RPATH "${HWTK3_SIM_DIR}")
+  add_dependencies(hwtk3_tests winring0_standin winring0_standin_partial winring0_provider hwtk3_shared)
+  gtest_discover_tests(hwtk3_tests DISCOVERY_TIMEOUT 60)
+endif()

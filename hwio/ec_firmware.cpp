@@ -1,0 +1,72 @@
+// Diag_GetECFirmwareVer2: command 0xA1 on 0x62/0x66 and the NUL-terminated
+// text the EC answers with, one byte per OBF.
+#include "hwio/ec_firmware.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "hwio/ec.h"
+#include "hwio/port_io.h"
+#include "include/hwtk3.h"
+
+namespace hwtk3::hwio {
+namespace {
+
+constexpr const char kMsgIbfTimeout[] = "WaitIBFTimeout timeout!!\n";
+constexpr const char kMsgObfTimeout[] = "WaitOBFTimeout Error!! EC FW:=%s=\n";
+constexpr const char kMsgVersion[] = "EC FW:=%s=\n";
+
+// Polls granted to each counted wait of the exchange.
+constexpr int kFirmwareWaitPolls = 500;
+
+char g_ecFirmwareVersion[kEcFirmwareVersionSize] = {};
+
+}  // namespace
+
+const char* EcFirmwareVersion() { return g_ecFirmwareVersion; }
+
+}  // namespace hwtk3::hwio
+
+using namespace hwtk3;
+
+// `length` bounds both the bytes taken from the EC and the bytes written to
+// the caller's buffer. The EC sends no length, so we also stop when our own
+// text is full (31 characters): a longer answer is reported as incomplete
+// rather than written past the process-wide text.
+int Diag_GetECFirmwareVer2(char* buffer, int length) {
+    if (!hwio::HwioReady()) return 0;
+    if (ec::WaitIBFTimeout(hwio::kFirmwareWaitPolls) == -1) {
+        std::fputs(hwio::kMsgIbfTimeout, stdout);
+        return 0;
+    }
+    hwio::WritePort(ec::EcPort62.command, ec::kCmdFirmwareVersion);
+
+    char* text = hwio::g_ecFirmwareVersion;
+    const int limit = length < 0 ? 0
+                      : length < static_cast<int>(hwio::kEcFirmwareVersionSize)
+                          ? length
+                          : static_cast<int>(hwio::kEcFirmwareVersionSize) - 1;
+    int i = 0;
+    for (; i < limit; ++i) {
+        if (ec::WaitOBFTimeout(hwio::kFirmwareWaitPolls) == -1) {
+            text[i] = '\0';
+            std::printf(hwio::kMsgObfTimeout, text);
+            return 0;
+        }
+        text[i] = static_cast<char>(hwio::ReadPort(ec::EcPort62.data));
+        if (text[i] == '\0') {
+            // A caller without a buffer still primes the text for the fan
+            // test, but nothing was copied, so it is not a success.
+            if (buffer == nullptr) {
+                std::printf(hwio::kMsgVersion, text);
+                return 0;
+            }
+            std::strncpy(buffer, text, static_cast<std::size_t>(length));
+            std::printf(hwio::kMsgVersion, text);
+            return 1;
+        }
+    }
+    text[i] = '\0';
+    std::printf(hwio::kMsgVersion, text);
+    return 0;
+}

@@ -1,0 +1,104 @@
+// Diag_InitHWIO / Diag_FreeHWIO: load, resolve and initialise the port-I/O
+// library, and release it again.
+#include "hwio/port_io.h"
+
+#include <cstdio>
+
+#include "include/hwtk3.h"
+
+namespace hwtk3::hwio {
+namespace {
+
+constexpr const char kMsgAlreadyInitialized[] =
+    "WinRing0 has been initialized. No need to initialize again\n";
+constexpr const char kMsgPreparing[] = "preparing to initialize WinRing0\n";
+constexpr const char kMsgInitFailed[] = "Failed to init WinRing0!\n";
+constexpr const char kMsgInitialized[] = "WinRing0 was initialized\n";
+constexpr const char kMsgStatusError[] = "Get WinRing0 dll status error!\n";
+constexpr const char kMsgLoadFailed[] = "Failed to LoadLibrary, err code %d\n";
+constexpr const char kMsgProcFailed[] = "Failed to GetProcAddress\n";
+constexpr const char kMsgReleasing[] = "IO driver is going to release...\n";
+
+PortIoTable g_portIo;
+bool g_hwioReady = false;
+
+template <typename Fn>
+Fn Resolve(platform::HMODULE module, const char* name) {
+    return reinterpret_cast<Fn>(platform::GetProcAddress(module, name));
+}
+
+// Loads the library and resolves all six entry points before testing any;
+// yields InitializeOls' result, or 0. On a failed lookup or initialisation
+// the library stays loaded and its handle stays stored.
+BOOL LoadStep() {
+    g_portIo.module = platform::LoadLibraryA(kPortIoLibrary);
+    if (g_portIo.module == nullptr) {
+        std::printf(kMsgLoadFailed, static_cast<int>(platform::GetLastError()));
+        return 0;
+    }
+    g_portIo.GetDllStatus = Resolve<GetDllStatusFn>(g_portIo.module, "GetDllStatus");
+    g_portIo.InitializeOls = Resolve<InitializeOlsFn>(g_portIo.module, "InitializeOls");
+    g_portIo.DeinitializeOls = Resolve<DeinitializeOlsFn>(g_portIo.module, "DeinitializeOls");
+    g_portIo.ReadIoPortByte = Resolve<ReadIoPortByteFn>(g_portIo.module, "ReadIoPortByte");
+    g_portIo.WriteIoPortByte = Resolve<WriteIoPortByteFn>(g_portIo.module, "WriteIoPortByte");
+    g_portIo.ReadPhysicalMemory =
+        Resolve<ReadPhysicalMemoryFn>(g_portIo.module, "ReadPhysicalMemory");
+    if (g_portIo.GetDllStatus == nullptr || g_portIo.InitializeOls == nullptr ||
+        g_portIo.DeinitializeOls == nullptr || g_portIo.ReadIoPortByte == nullptr ||
+        g_portIo.WriteIoPortByte == nullptr || g_portIo.ReadPhysicalMemory == nullptr) {
+        std::fputs(kMsgProcFailed, stdout);
+        return 0;
+    }
+    return g_portIo.InitializeOls();
+}
+
+// The other members keep their (now stale) values until the next load step
+// replaces them; nothing calls them while HwioReady is false.
+void UnloadStep() {
+    if (g_portIo.module == nullptr) return;
+    g_portIo.DeinitializeOls();
+    platform::FreeLibrary(g_portIo.module);
+    g_portIo.module = nullptr;
+}
+
+}  // namespace
+
+bool HwioReady() { return g_hwioReady; }
+
+std::uint8_t ReadPort(std::uint16_t port) { return g_portIo.ReadIoPortByte(port); }
+
+void WritePort(std::uint16_t port, std::uint8_t value) { g_portIo.WriteIoPortByte(port, value); }
+
+std::uint32_t ReadPhysicalMemory(std::uint32_t address, std::uint8_t* buffer, std::uint32_t count) {
+    return g_portIo.ReadPhysicalMemory(address, buffer, count, 1);
+}
+
+}  // namespace hwtk3::hwio
+
+using namespace hwtk3::hwio;
+
+int Diag_InitHWIO(void) {
+    if (g_hwioReady) {
+        std::fputs(kMsgAlreadyInitialized, stdout);
+        return 1;
+    }
+    std::fputs(kMsgPreparing, stdout);
+    if (LoadStep() == 0) {
+        std::fputs(kMsgInitFailed, stdout);
+        return 0;
+    }
+    std::fputs(kMsgInitialized, stdout);
+    g_hwioReady = true;
+    if (g_portIo.GetDllStatus() == 0) return 1;
+    std::fputs(kMsgStatusError, stdout);
+    UnloadStep();
+    g_hwioReady = false;
+    return 0;
+}
+
+void Diag_FreeHWIO(void) {
+    if (!g_hwioReady) return;
+    std::fputs(kMsgReleasing, stdout);
+    UnloadStep();
+    g_hwioReady = false;
+}

@@ -1,0 +1,50 @@
+// Binding of the port-I/O library: every access the library makes to I/O
+// ports and physical memory goes through the entry points resolved here.
+#ifndef HWTK3_HWIO_PORT_IO_H
+#define HWTK3_HWIO_PORT_IO_H
+
+#include <cstdint>
+
+#include "platform/platform.h"
+
+namespace hwtk3::hwio {
+
+using platform::BOOL;
+using platform::DWORD;
+
+// The port-I/O library's entry points, all WINAPI.
+using GetDllStatusFn = DWORD(HWTK3_WINAPI*)(void);
+using InitializeOlsFn = BOOL(HWTK3_WINAPI*)(void);
+using DeinitializeOlsFn = void(HWTK3_WINAPI*)(void);
+using ReadIoPortByteFn = std::uint8_t(HWTK3_WINAPI*)(std::uint16_t port);
+using WriteIoPortByteFn = void(HWTK3_WINAPI*)(std::uint16_t port, std::uint8_t value);
+using ReadPhysicalMemoryFn = DWORD(HWTK3_WINAPI*)(std::uintptr_t address, std::uint8_t* buffer,
+                                                  DWORD count, DWORD unitSize);
+
+struct PortIoTable {
+    platform::HMODULE module = nullptr;
+    GetDllStatusFn GetDllStatus = nullptr;
+    InitializeOlsFn InitializeOls = nullptr;
+    DeinitializeOlsFn DeinitializeOls = nullptr;
+    ReadIoPortByteFn ReadIoPortByte = nullptr;
+    WriteIoPortByteFn WriteIoPortByte = nullptr;
+    ReadPhysicalMemoryFn ReadPhysicalMemory = nullptr;
+};
+
+// File name of the port-I/O library.
+constexpr const char kPortIoLibrary[] = "WinRing0.dll";
+
+// True while the library is loaded, initialised and reports status 0. Every
+// port and physical-memory access below is valid only then.
+bool HwioReady();
+
+// Port and physical-memory access through the bound entry points.
+std::uint8_t ReadPort(std::uint16_t port);
+void WritePort(std::uint16_t port, std::uint8_t value);
+// Copies `count` bytes from physical `address`, one byte per unit; returns
+// the number of bytes the library copied.
+std::uint32_t ReadPhysicalMemory(std::uint32_t address, std::uint8_t* buffer, std::uint32_t count);
+
+}  // namespace hwtk3::hwio
+
+#endif  // HWTK3_HWIO_PORT_IO_H

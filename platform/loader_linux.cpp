@@ -1,0 +1,100 @@
+// LoadLibraryA, GetProcAddress and FreeLibrary over the dynamic loader.
+//
+// "Name.dll" is opened as "libName.so" through the ordinary search
+// (LD_LIBRARY_PATH, the caller's run path, the system directories), so the
+// port-I/O library's six entry points come from a shared object exporting
+// them as plain C symbols. Windows' own kernel32.dll, asked for by its full
+// path, is answered by our layer itself.
+#include <dlfcn.h>
+
+#include <algorithm>
+#include <cctype>
+#include <string>
+
+#include "platform/linux_services.h"
+#include "platform/os_internal.h"
+#include "platform/platform.h"
+
+namespace hwtk3::platform {
+namespace {
+
+thread_local DWORD t_lastError = 0;
+
+constexpr const char kKernel32Path[] = "C:\\Windows\\system32\\kernel32.dll";
+
+// The handle that stands for kernel32.dll: the address of an object of ours,
+// never a dlopen handle.
+char g_kernel32Module;
+
+bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+// "WinRing0.dll" -> "libWinRing0.so"; a name with a directory part is a path
+// and is used as given.
+std::string SharedObjectName(const std::string& name) {
+    if (name.find('/') != std::string::npos) return name;
+    std::string base = name;
+    if (base.size() > 4 && EqualsIgnoringCase(base.substr(base.size() - 4), ".dll")) {
+        base.resize(base.size() - 4);
+    }
+    return "lib" + base + ".so";
+}
+
+}  // namespace
+
+DWORD GetLastError() { return t_lastError; }
+void SetLastError(DWORD error) { t_lastError = error; }
+
+HMODULE LoadLibraryA(const char* fileName) {
+    if (fileName == nullptr) {
+        SetLastError(kErrorModNotFound);
+        return nullptr;
+    }
+    const std::string name = fileName;
+    if (EqualsIgnoringCase(name, kKernel32Path)) {
+        internal::NoteModuleLoaded(&g_kernel32Module, name);
+        return &g_kernel32Module;
+    }
+    std::string path = SharedObjectName(name);
+    if (const std::string* override = internal::ModulePathOverride(name)) path = *override;
+    if (path.empty()) {
+        SetLastError(kErrorModNotFound);
+        return nullptr;
+    }
+    void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (handle == nullptr) {
+        SetLastError(kErrorModNotFound);
+        return nullptr;
+    }
+    internal::NoteModuleLoaded(handle, name);
+    return handle;
+}
+
+ProcAddress GetProcAddress(HMODULE module, const char* procName) {
+    if (module == nullptr || procName == nullptr) {
+        SetLastError(kErrorProcNotFound);
+        return nullptr;
+    }
+    ProcAddress address = nullptr;
+    if (module == &g_kernel32Module) {
+        address = internal::Kernel32ProcAddress(procName);
+    } else {
+        address = reinterpret_cast<ProcAddress>(dlsym(module, procName));
+    }
+    if (address == nullptr) SetLastError(kErrorProcNotFound);
+    return address;
+}
+
+BOOL FreeLibrary(HMODULE module) {
+    if (module == nullptr) return 0;
+    internal::NoteModuleFreed(module);
+    if (module == &g_kernel32Module) return 1;
+    return dlclose(module) == 0 ? 1 : 0;
+}
+
+}  // namespace hwtk3::platform

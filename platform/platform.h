@@ -1,0 +1,52 @@
+// The operating-system services the library uses, under the names of the
+// Win32 calls they stand for. On Windows each one is the Win32 call itself;
+// on Linux each one is a small implementation of our own with the same
+// contract. Nothing outside platform/ includes an OS header.
+#ifndef HWTK3_PLATFORM_PLATFORM_H
+#define HWTK3_PLATFORM_PLATFORM_H
+
+#include <cstddef>
+#include <cstdint>
+
+// Calling convention of the Win32 API and of the port-I/O library's entry
+// points: __stdcall on 32-bit Windows, the default everywhere else.
+#if defined(_WIN32) && !defined(_WIN64)
+#  define HWTK3_WINAPI __stdcall
+#else
+#  define HWTK3_WINAPI
+#endif
+
+namespace hwtk3::platform {
+
+using DWORD = std::uint32_t;
+using BOOL = int;
+using HMODULE = void*;
+using HANDLE = void*;
+using ProcAddress = void (*)();
+
+// Win32 error codes our Linux layer reports as Windows would.
+constexpr DWORD kErrorFileNotFound = 2;        // ERROR_FILE_NOT_FOUND
+constexpr DWORD kErrorInvalidFunction = 1;     // ERROR_INVALID_FUNCTION
+constexpr DWORD kErrorNotEnoughMemory = 8;     // ERROR_NOT_ENOUGH_MEMORY
+constexpr DWORD kErrorInsufficientBuffer = 122;  // ERROR_INSUFFICIENT_BUFFER
+constexpr DWORD kErrorModNotFound = 126;       // ERROR_MOD_NOT_FOUND
+constexpr DWORD kErrorProcNotFound = 127;      // ERROR_PROC_NOT_FOUND
+constexpr DWORD kErrorNoMoreItems = 259;       // ERROR_NO_MORE_ITEMS
+
+const HANDLE kInvalidHandleValue = reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-1));
+
+// Dynamic libraries. On Linux "Name.dll" is looked up as "libName.so" by the
+// ordinary dynamic-loader search.
+HMODULE LoadLibraryA(const char* fileName);
+ProcAddress GetProcAddress(HMODULE module, const char* procName);
+BOOL FreeLibrary(HMODULE module);
+
+DWORD GetLastError();
+void SetLastError(DWORD error);
+
+// Blocks the calling thread. Tests may divert it to a virtual clock.
+void Sleep(DWORD milliseconds);
+
+}  // namespace hwtk3::platform
+
+#endif  // HWTK3_PLATFORM_PLATFORM_H

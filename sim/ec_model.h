@@ -1,0 +1,116 @@
+// The embedded controller of the virtual notebook: 64 KB of EC RAM behind
+// three command channels with the ACPI input/output-buffer handshake
+// (0x62/0x66, 0x25C/0x25D, 0x68/0x6C) and two indexed RAM windows
+// (0x381-0x383, 0xFD61-0xFD63).
+//
+// A byte written to a channel sets IBF; the EC takes it `latencyMs` later
+// and clears IBF. When a command has all its parameter bytes, its handler
+// runs and its answer bytes are handed out one at a time, each `latencyMs`
+// after the previous one was read, with OBF set while one waits in the data
+// port. Reading the data port without OBF returns whatever it last held.
+#ifndef HWTK3_SIM_EC_MODEL_H
+#define HWTK3_SIM_EC_MODEL_H
+
+#include <array>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "sim/clock.h"
+
+namespace hwtk3::sim {
+
+class EcModel {
+public:
+    enum Channel { k62 = 0, k25C = 1, k68 = 2 };
+    using Bytes = std::vector<std::uint8_t>;
+    // Runs when a command has all its parameter bytes; returns the answer.
+    using Handler = std::function<Bytes(const Bytes& parameters)>;
+
+    struct ChannelFaults {
+        bool ibfStuck = false;   // the EC never takes a byte
+        bool obfNever = false;   // the EC never hands out an answer byte
+    };
+
+    explicit EcModel(Clock& clock);
+
+    // Host side.
+    bool Decodes(std::uint16_t port) const;
+    std::uint8_t In(std::uint16_t port);
+    void Out(std::uint16_t port, std::uint8_t value);
+
+    // Commands understood on a channel. The ACPI read and write commands on
+    // 0x62/0x66 and 0x25C/0x25D and the firmware-version command 0xA1 are
+    // built in; platform models add theirs.
+    void SetCommand(Channel channel, std::uint8_t command, int parameterBytes, Handler handler);
+    void RemoveCommand(Channel channel, std::uint8_t command);
+
+    // EC RAM as the EC firmware sees it. Hooks stand in for registers that
+    // are computed (a tachometer) or act when written (a fan target).
+    std::uint8_t ReadRam(std::uint16_t address);
+    void WriteRam(std::uint16_t address, std::uint8_t value);
+    std::uint8_t& Ram(std::uint16_t address) { return ram_[address]; }  // no hooks
+    void SetReadHook(std::uint16_t address, std::function<std::uint8_t()> hook);
+    void SetWriteHook(std::uint16_t address, std::function<void(std::uint8_t)> hook);
+
+    // Configuration.
+    std::uint32_t latencyMs = 0;
+    std::array<ChannelFaults, 3> faults{};
+    std::string firmwareVersion = "ZLKD 1.07.02";  // answer to 0xA1, NUL added
+    int firmwareSilentAfter = -1;  // >= 0: the answer stops after this many bytes
+    bool window381 = true;
+    bool windowFD61 = true;
+
+    // Protocol checks: bytes written while IBF was still set (lost on real
+    // hardware), and data bytes no command was waiting for.
+    int bytesWhileBusy = 0;
+    int strayDataBytes = 0;
+    int unknownCommands = 0;
+
+private:
+    struct PendingByte {
+        bool isCommand;
+        std::uint8_t value;
+    };
+    struct ChannelState {
+        std::uint16_t data;
+        std::uint16_t command;
+        bool ibf = false;
+        std::uint64_t ibfClearAt = 0;
+        PendingByte pending{false, 0};
+        bool obf = false;
+        std::uint8_t dataLatch = 0;
+        std::deque<std::uint8_t> output;
+        std::uint64_t nextReadyAt = 0;
+        int activeCommand = -1;
+        int parametersExpected = 0;
+        Bytes parameters;
+        std::map<std::uint8_t, std::pair<int, Handler>> commands;
+    };
+    struct WindowState {
+        std::uint16_t base;
+        bool* present;
+        std::uint8_t high = 0;
+        std::uint8_t low = 0;
+    };
+
+    void Update(ChannelState& channel, const ChannelFaults& channelFaults);
+    void Take(ChannelState& channel, std::uint64_t at);
+    void Run(ChannelState& channel, std::uint64_t at);
+    ChannelState* ChannelFor(std::uint16_t port, int* index);
+    WindowState* WindowFor(std::uint16_t port);
+
+    Clock& clock_;
+    std::array<std::uint8_t, 0x10000> ram_{};
+    std::map<std::uint16_t, std::function<std::uint8_t()>> readHooks_;
+    std::map<std::uint16_t, std::function<void(std::uint8_t)>> writeHooks_;
+    std::array<ChannelState, 3> channels_;
+    std::array<WindowState, 2> windows_;
+};
+
+}  // namespace hwtk3::sim
+
+#endif  // HWTK3_SIM_EC_MODEL_H

@@ -1,0 +1,60 @@
+#include "sim/notebook.h"
+
+#include <memory>
+
+namespace hwtk3::sim {
+namespace {
+std::unique_ptr<Notebook> g_current;
+}  // namespace
+
+Notebook& Current() {
+    if (!g_current) g_current = std::make_unique<Notebook>();
+    return *g_current;
+}
+
+Notebook& ResetCurrent() {
+    g_current = std::make_unique<Notebook>();
+    return *g_current;
+}
+
+std::uint32_t Notebook::GetDllStatus() { return driver.status; }
+
+int Notebook::InitializeOls() {
+    ++driver.initializeCalls;
+    if (driver.initializeFails) return 0;
+    driver.initialized = true;
+    return 1;
+}
+
+void Notebook::DeinitializeOls() {
+    ++driver.deinitializeCalls;
+    driver.initialized = false;
+}
+
+std::uint8_t Notebook::ReadIoPortByte(std::uint16_t port) {
+    if (!driver.initialized) ++driver.accessesUninitialized;
+    const std::uint8_t value = ec.Decodes(port) ? ec.In(port) : 0xFF;
+    trace.Record(Event::Kind::PortRead, port, value, clock.NowMs());
+    return value;
+}
+
+void Notebook::WriteIoPortByte(std::uint16_t port, std::uint8_t value) {
+    if (!driver.initialized) ++driver.accessesUninitialized;
+    trace.Record(Event::Kind::PortWrite, port, value, clock.NowMs());
+    if (ec.Decodes(port)) ec.Out(port, value);
+}
+
+std::uint32_t Notebook::ReadPhysicalMemory(std::uint32_t address, std::uint8_t* buffer,
+                                           std::uint32_t count, std::uint32_t unitSize) {
+    if (!driver.initialized) ++driver.accessesUninitialized;
+    trace.Record(Event::Kind::PhysicalRead, address, count, clock.NowMs());
+    if (buffer == nullptr || unitSize == 0 || count % unitSize != 0) return 0;
+    return memory.Read(address, buffer, count);
+}
+
+void Notebook::Sleep(std::uint32_t milliseconds) {
+    trace.Record(Event::Kind::Sleep, milliseconds, 0, clock.NowMs());
+    clock.Advance(milliseconds);
+}
+
+}  // namespace hwtk3::sim

@@ -1,0 +1,60 @@
+// The virtual notebook: the hardware the library talks to, modelled closely
+// enough that every export can be tested exactly and fast. One notebook is
+// current per process; the stand-in port-I/O library drives it.
+#ifndef HWTK3_SIM_NOTEBOOK_H
+#define HWTK3_SIM_NOTEBOOK_H
+
+#include <cstdint>
+
+#include "sim/clock.h"
+#include "sim/ec_model.h"
+#include "sim/physical_memory.h"
+#include "sim/trace.h"
+
+namespace hwtk3::sim {
+
+// The port-I/O library's driver as the stand-in presents it.
+struct PortIoDriver {
+    // Faults.
+    bool initializeFails = false;   // InitializeOls returns 0
+    std::uint32_t status = 0;       // GetDllStatus answer; nonzero is an error
+    // What the library did.
+    int initializeCalls = 0;
+    int deinitializeCalls = 0;
+    bool initialized = false;
+    int accessesUninitialized = 0;  // port or memory access before InitializeOls
+};
+
+class Notebook {
+public:
+    Notebook() = default;
+    Notebook(const Notebook&) = delete;
+    Notebook& operator=(const Notebook&) = delete;
+
+    Clock clock;
+    Trace trace;
+    EcModel ec{clock};
+    PhysicalMemory memory;
+    PortIoDriver driver;
+
+    // The six entry points of the port-I/O library.
+    std::uint32_t GetDllStatus();
+    int InitializeOls();
+    void DeinitializeOls();
+    std::uint8_t ReadIoPortByte(std::uint16_t port);
+    void WriteIoPortByte(std::uint16_t port, std::uint8_t value);
+    std::uint32_t ReadPhysicalMemory(std::uint32_t address, std::uint8_t* buffer, std::uint32_t count,
+                                     std::uint32_t unitSize);
+
+    // A pause of the library: recorded, and the virtual clock moves on.
+    void Sleep(std::uint32_t milliseconds);
+};
+
+// The current notebook, made on first use.
+Notebook& Current();
+// Replaces the current notebook with a new one in its initial state.
+Notebook& ResetCurrent();
+
+}  // namespace hwtk3::sim
+
+#endif  // HWTK3_SIM_NOTEBOOK_H

@@ -1,0 +1,53 @@
+#include "sim/scenario.h"
+
+namespace hwtk3::sim {
+namespace {
+
+void Default(Notebook&) {}
+void InitializeFails(Notebook& n) { n.driver.initializeFails = true; }
+void StatusError(Notebook& n) { n.driver.status = 4; }
+void IbfStuck(Notebook& n) {
+    for (auto& faults : n.ec.faults) faults.ibfStuck = true;
+}
+void ObfNever(Notebook& n) {
+    for (auto& faults : n.ec.faults) faults.obfNever = true;
+}
+void FirmwareSilent(Notebook& n) { n.ec.firmwareSilentAfter = 4; }
+void SlowEc(Notebook& n) { n.ec.latencyMs = 12; }
+
+}  // namespace
+
+const std::vector<Scenario>& Scenarios() {
+    static const std::vector<Scenario> scenarios = {
+        {"default", "Quorvex notebook, ZLKD EC firmware, everything working", Default},
+        {"init-fails", "port-I/O driver: InitializeOls returns 0", InitializeFails},
+        {"status-error", "port-I/O driver: GetDllStatus reports an error", StatusError},
+        {"ibf-stuck", "EC never takes a byte on any command channel", IbfStuck},
+        {"obf-never", "EC never hands out an answer byte", ObfNever},
+        {"ec-fw-silent", "EC stops answering after 4 firmware-version bytes", FirmwareSilent},
+        {"slow-ec", "EC takes 12 ms for every byte", SlowEc},
+    };
+    return scenarios;
+}
+
+bool ApplyScenarios(Notebook& notebook, const std::string& names) {
+    std::size_t start = 0;
+    while (start <= names.size()) {
+        const std::size_t comma = names.find(',', start);
+        const std::string name =
+            names.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+        if (!name.empty()) {
+            const Scenario* found = nullptr;
+            for (const Scenario& scenario : Scenarios()) {
+                if (name == scenario.name) found = &scenario;
+            }
+            if (found == nullptr) return false;
+            found->apply(notebook);
+        }
+        if (comma == std::string::npos) break;
+        start = comma + 1;
+    }
+    return true;
+}
+
+}  // namespace hwtk3::sim

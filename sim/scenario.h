@@ -1,0 +1,30 @@
+// Named set-ups of the virtual notebook: the machines and the faults the
+// tests, the stand-in DLLs and hwtk3-diag can pick by name.
+#ifndef HWTK3_SIM_SCENARIO_H
+#define HWTK3_SIM_SCENARIO_H
+
+#include <string>
+#include <vector>
+
+#include "sim/notebook.h"
+
+namespace hwtk3::sim {
+
+struct Scenario {
+    const char* name;
+    const char* description;
+    void (*apply)(Notebook& notebook);
+};
+
+const std::vector<Scenario>& Scenarios();
+
+// Applies the comma-separated scenarios in order; false (and nothing more
+// applied) at the first unknown name.
+bool ApplyScenarios(Notebook& notebook, const std::string& names);
+
+// The environment variable the stand-in DLLs read their scenarios from.
+inline constexpr const char kScenarioVariable[] = "HWTK3_SIM_SCENARIO";
+
+}  // namespace hwtk3::sim
+
+#endif  // HWTK3_SIM_SCENARIO_H

@@ -1,0 +1,140 @@
+// The port-I/O binding: its three states and every row of its failure table.
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "hwio/port_io.h"
+#include "tests/support.h"
+
+namespace hwtk3::test {
+namespace {
+
+using platform::testing::ModuleReferences;
+using platform::testing::OverrideModulePath;
+
+class BindingTest : public NotebookTest {};
+
+TEST_F(BindingTest, BindsOnceAndSecondInitOnlyReports) {
+    Capture();
+    EXPECT_EQ(Diag_InitHWIO(), 1);
+    EXPECT_EQ(Output(), "preparing to initialize WinRing0\nWinRing0 was initialized\n");
+    EXPECT_TRUE(hwio::HwioReady());
+    EXPECT_EQ(ModuleReferences("WinRing0.dll"), 1);
+
+    EXPECT_EQ(Diag_InitHWIO(), 1);
+    EXPECT_EQ(Output(), "WinRing0 has been initialized. No need to initialize again\n");
+    EXPECT_EQ(ModuleReferences("WinRing0.dll"), 1);
+    EXPECT_EQ(nb().driver.initializeCalls, 1);
+}
+
+TEST_F(BindingTest, FreeReleasesOnceAndPrintsNothingWhenUnbound) {
+    Capture();
+    Diag_FreeHWIO();
+    EXPECT_EQ(Output(), "");
+    ASSERT_EQ(Diag_InitHWIO(), 1);
+    Output();
+    Diag_FreeHWIO();
+    Diag_FreeHWIO();
+    EXPECT_EQ(Output(), "IO driver is going to release...\n");
+    EXPECT_FALSE(hwio::HwioReady());
+    EXPECT_EQ(ModuleReferences("WinRing0.dll"), 0);
+    EXPECT_EQ(nb().driver.deinitializeCalls, 1);
+
+    // Bound again from scratch.
+    EXPECT_EQ(Diag_InitHWIO(), 1);
+    EXPECT_EQ(nb().driver.initializeCalls, 2);
+    EXPECT_EQ(ModuleReferences("WinRing0.dll"), 1);
+}
+
+TEST_F(BindingTest, MissingLibraryLeavesUnbound) {
+    OverrideModulePath("WinRing0.dll", "");
+    Capture();
+    EXPECT_EQ(Diag_InitHWIO(), 0);
+    EXPECT_EQ(Output(),
+              "preparing to initialize WinRing0\n"
+              "Failed to LoadLibrary, err code 126\n"
+              "Failed to init WinRing0!\n");
+    EXPECT_FALSE(hwio::HwioReady());
+    EXPECT_EQ(ModuleReferences("WinRing0.dll"), 0);
+}
+
+TEST_F(BindingTest, MissingEntryPointLeavesLoadedAndRefusesPortOnlyLibrary) {
+    OverrideModulePath("WinRing0.dll", kPartialStandinPath);
+    Capture();
+    EXPECT_EQ(Diag_InitHWIO(), 0);
+    EXPECT_EQ(Output(),
+              "preparing to initialize WinRing0\n"
+              "Failed to GetProcAddress\n"
+              "Failed to init WinRing0!\n");
+    EXPECT_FALSE(hwio::HwioReady());
+    EXPECT_EQ(ModuleReferences("WinRing0.dll"), 1);
+    EXPECT_EQ(nb().driver.initializeCalls, 0);
+
+    // Loaded: FreeHWIO looks only at HwioReady; a new init loads again.
+    Diag_FreeHWIO();
+    EXPECT_EQ(Output(), "");
+    EXPECT_EQ(ModuleReferences("WinRing0.dll"), 1);
+    EXPECT_EQ(Diag_InitHWIO(), 0);
+    EXPECT_EQ(ModuleReferences("WinRing0.dll"), 2);
+}
+
+TEST_F(BindingTest, InitializeFailureLeavesLoadedWithoutDeinitialize) {
+    nb().driver.initializeFails = true;
+    Capture();
+    EXPECT_EQ(Diag_InitHWIO(), 0);
+    EXPECT_EQ(Output(), "preparing to initialize WinRing0\nFailed to init WinRing0!\n");
+    EXPECT_FALSE(hwio::HwioReady());
+    EXPECT_EQ(ModuleReferences("WinRing0.dll"), 1);
+    EXPECT_EQ(nb().driver.deinitializeCalls, 0);
+}
+
+TEST_F(BindingTest, StatusErrorUnloadsAndNextInitStartsOver) {
+    nb().driver.status = 7;
+    Capture();
+    EXPECT_EQ(Diag_InitHWIO(), 0);
+    EXPECT_EQ(Output(),
+              "preparing to initialize WinRing0\n"
+              "WinRing0 was initialized\n"
+              "Get WinRing0 dll status error!\n");
+    EXPECT_FALSE(hwio::HwioReady());
+    EXPECT_EQ(ModuleReferences("WinRing0.dll"), 0);
+    EXPECT_EQ(nb().driver.deinitializeCalls, 1);
+
+    nb().driver.status = 0;
+    EXPECT_EQ(Diag_InitHWIO(), 1);
+    EXPECT_EQ(Output(), "preparing to initialize WinRing0\nWinRing0 was initialized\n");
+    EXPECT_EQ(nb().driver.initializeCalls, 2);
+}
+
+TEST_F(BindingTest, GatedExportsTouchNoPortAfterFree) {
+    Bind();
+    Diag_FreeHWIO();
+    nb().trace.Clear();
+    char buffer[16] = {};
+    EXPECT_EQ(Diag_GetECFirmwareVer2(buffer, sizeof buffer), 0);
+    EXPECT_EQ(nb().trace.PortAccesses(), 0);
+    EXPECT_EQ(nb().driver.accessesUninitialized, 0);
+}
+
+// The real Linux provider, without the privilege for port I/O, must fail
+// through InitializeOls and never fault. Run in a child that gave up root.
+TEST_F(BindingTest, RealProviderWithoutPrivilegeFailsCleanly) {
+    OverrideModulePath("WinRing0.dll", HWTK3_LIB_DIR "/libWinRing0.so");
+    Capture();
+    std::fflush(stdout);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(2);
+        const int bound = Diag_InitHWIO();
+        std::fflush(stdout);
+        _exit(bound == 0 && !hwio::HwioReady() ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(Output(), "preparing to initialize WinRing0\nFailed to init WinRing0!\n");
+}
+
+}  // namespace
+}  // namespace hwtk3::test
