@@ -11,6 +11,14 @@ namespace hwtk3::platform::internal {
 // (GetSystemFirmwareTable); nullptr for any other name.
 ProcAddress Kernel32ProcAddress(const char* procName);
 
+// Battery devices over /sys/class/power_supply: a device path from the
+// battery class enumeration opens a handle that answers the battery class
+// I/O controls. Opening anything else yields kInvalidHandleValue.
+HANDLE OpenPowerSupply(const char* path, DWORD desiredAccess);
+BOOL PowerSupplyIoControl(HANDLE device, DWORD code, const void* in, DWORD inSize, void* out, DWORD outSize,
+                          DWORD* bytesReturned, DWORD& error);
+BOOL ClosePowerSupply(HANDLE device);
+
 }  // namespace hwtk3::platform::internal
 
 #endif  // HWTK3_PLATFORM_LINUX_SERVICES_H

@@ -17,6 +17,15 @@ const std::string* ModulePathOverride(const std::string& name);
 void NoteModuleLoaded(HMODULE module, const std::string& name);
 void NoteModuleFreed(HMODULE module);
 
+// The OS side of the device calls.
+HANDLE OsCreateFileA(const char* fileName, DWORD desiredAccess, DWORD shareMode, void* securityAttributes,
+                     DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE templateFile);
+HANDLE OsCreateFileW(const wchar_t* fileName, DWORD desiredAccess, DWORD shareMode, void* securityAttributes,
+                     DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE templateFile);
+BOOL OsDeviceIoControl(HANDLE device, DWORD ioControlCode, void* inBuffer, DWORD inBufferSize, void* outBuffer,
+                       DWORD outBufferSize, DWORD* bytesReturned, void* overlapped);
+BOOL OsCloseHandle(HANDLE handle);
+
 }  // namespace hwtk3::platform::internal
 
 #endif  // HWTK3_PLATFORM_OS_INTERNAL_H

@@ -47,6 +47,24 @@ void SetLastError(DWORD error);
 // Blocks the calling thread. Tests may divert it to a virtual clock.
 void Sleep(DWORD milliseconds);
 
+// Devices opened by path: the ACPI control driver ("\\.\ZORDACPI") and
+// battery class devices. On Linux a device nobody serves fails to open with
+// ERROR_FILE_NOT_FOUND, as on a Windows machine without that driver.
+constexpr DWORD kGenericRead = 0x80000000;
+constexpr DWORD kGenericWrite = 0x40000000;
+constexpr DWORD kFileShareRead = 0x1;
+constexpr DWORD kFileShareWrite = 0x2;
+constexpr DWORD kOpenExisting = 3;
+constexpr DWORD kFileAttributeNormal = 0x80;
+
+HANDLE CreateFileA(const char* fileName, DWORD desiredAccess, DWORD shareMode, void* securityAttributes,
+                   DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE templateFile);
+HANDLE CreateFileW(const wchar_t* fileName, DWORD desiredAccess, DWORD shareMode, void* securityAttributes,
+                   DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE templateFile);
+BOOL DeviceIoControl(HANDLE device, DWORD ioControlCode, void* inBuffer, DWORD inBufferSize, void* outBuffer,
+                     DWORD outBufferSize, DWORD* bytesReturned, void* overlapped);
+BOOL CloseHandle(HANDLE handle);
+
 }  // namespace hwtk3::platform
 
 #endif  // HWTK3_PLATFORM_PLATFORM_H

@@ -4,6 +4,9 @@
 #ifndef HWTK3_PLATFORM_TESTING_H
 #define HWTK3_PLATFORM_TESTING_H
 
+#include <string>
+#include <vector>
+
 #include "platform/platform.h"
 
 namespace hwtk3::platform::testing {
@@ -21,6 +24,24 @@ void OverrideModulePath(const char* name, const char* path);
 // Successful LoadLibraryA calls minus FreeLibrary calls for modules loaded
 // under `name`: the reference count Windows would keep.
 int ModuleReferences(const char* name);
+
+// Stands in for the machine's devices: when set, CreateFileA/CreateFileW,
+// DeviceIoControl and CloseHandle go to it instead of the OS, and so does
+// the enumeration of battery class devices. The virtual notebook
+// implements it. Pass nullptr to restore the OS.
+class DeviceHost {
+public:
+    virtual ~DeviceHost() = default;
+    // kInvalidHandleValue and an error code when there is no such device.
+    virtual HANDLE Open(const std::string& path, DWORD desiredAccess, DWORD& error) = 0;
+    virtual BOOL IoControl(HANDLE device, DWORD code, const void* in, DWORD inSize, void* out, DWORD outSize,
+                           DWORD* bytesReturned, DWORD& error) = 0;
+    virtual BOOL Close(HANDLE device) = 0;
+    // Device interface paths of the battery class, in enumeration order.
+    virtual std::vector<std::string> BatteryInterfaces() = 0;
+};
+void SetDeviceHost(DeviceHost* host);
+DeviceHost* CurrentDeviceHost();
 
 }  // namespace hwtk3::platform::testing
 
