@@ -134,13 +134,6 @@ void TachometerRead68(std::uint8_t& high, std::uint8_t& low) {
     low = exchange.ReadData();
 }
 
-void TachometerWrite68(std::uint8_t high, std::uint8_t low) {
-    Exchange exchange(EcPort68);
-    exchange.SendCommand(kCmdTachometerWrite);
-    exchange.WriteData(high);
-    exchange.WriteData(low);
-}
-
 std::uint8_t WindowRead(const RamWindow& window, std::uint16_t address) {
     hwio::WritePort(window.addressHigh, static_cast<std::uint8_t>(address >> 8));
     hwio::WritePort(window.addressLow, static_cast<std::uint8_t>(address & 0xFF));

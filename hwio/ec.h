@@ -104,7 +104,6 @@ std::uint8_t CpuTemperatureRead25C();
 // Fixed exchanges of the ZLKD EC on 0x68/0x6C.
 std::uint8_t CpuTemperatureRead68();  // three bytes come back; the first counts
 void TachometerRead68(std::uint8_t& high, std::uint8_t& low);
-void TachometerWrite68(std::uint8_t high, std::uint8_t low);
 
 // Indexed EC RAM windows: address high, address low, then the data port.
 std::uint8_t WindowRead(const RamWindow& window, std::uint16_t address);
