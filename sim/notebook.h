@@ -8,6 +8,7 @@
 
 #include "sim/clock.h"
 #include "sim/ec_model.h"
+#include "sim/fan_model.h"
 #include "sim/physical_memory.h"
 #include "sim/trace.h"
 
@@ -34,6 +35,7 @@ public:
     Clock clock;
     Trace trace;
     EcModel ec{clock};
+    FanModel fan{ec, clock};
     PhysicalMemory memory;
     PortIoDriver driver;
 

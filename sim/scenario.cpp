@@ -14,6 +14,10 @@ void ObfNever(Notebook& n) {
 }
 void FirmwareSilent(Notebook& n) { n.ec.firmwareSilentAfter = 4; }
 void SlowEc(Notebook& n) { n.ec.latencyMs = 12; }
+void FanPlatform(Notebook& n, FanModel::Map map, const char* firmware) {
+    n.fan.Install(map);
+    n.ec.firmwareVersion = firmware;
+}
 
 }  // namespace
 
@@ -26,6 +30,14 @@ const std::vector<Scenario>& Scenarios() {
         {"obf-never", "EC never hands out an answer byte", ObfNever},
         {"ec-fw-silent", "EC stops answering after 4 firmware-version bytes", FirmwareSilent},
         {"slow-ec", "EC takes 12 ms for every byte", SlowEc},
+        {"zlkd", "fan and CPU temperature behind the ZLKD EC firmware (0x68/0x6C)",
+         [](Notebook& n) { FanPlatform(n, FanModel::Map::Zlkd, "ZLKD 1.07.02"); }},
+        {"pwm", "older EC: PWM fan setting in EC RAM behind the 0x381 window",
+         [](Notebook& n) { FanPlatform(n, FanModel::Map::Pwm, "QX 1.02.11"); }},
+        {"amd", "AMD platform: fan target and tachometer behind the 0xFD61 window",
+         [](Notebook& n) { FanPlatform(n, FanModel::Map::Amd, "QA 2.01.00"); }},
+        {"machine-type", "machine-type EC: Fan0 duty and control flag on 0x25C/0x25D",
+         [](Notebook& n) { FanPlatform(n, FanModel::Map::MachineType, "QM 3.00.05"); }},
     };
     return scenarios;
 }
