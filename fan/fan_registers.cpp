@@ -112,6 +112,27 @@ std::uint32_t TachometerRegister(const ec::RamWindow& window) {
     return static_cast<std::uint32_t>(high) << 8 | low;
 }
 
+// The EC RAM bit and the Fan0 control flag have opposite polarities: a set
+// 0x02 in 0xF4D3 means manual control, a set 0x80 in the flag EC control.
+// The read-modify-write is one EC transaction, so no other program can
+// change the register between our read and our write.
+void SwitchFanControl(bool manual) {
+    ec::Transaction transaction;
+    if (smbios::MachineType() == 0) {
+        const std::uint8_t control = ec::WindowRead(ec::EcRamWindow381, kRegPwmFanControl);
+        const std::uint8_t updated = manual ? static_cast<std::uint8_t>(control | kPwmManualBit)
+                                            : static_cast<std::uint8_t>(control & ~kPwmManualBit);
+        ec::WindowWrite(ec::EcRamWindow381, kRegPwmFanControl, updated);
+        return;
+    }
+    const std::uint8_t flag = ec::Fan0ControlFlagRead();
+    std::printf(kMsgReadFan0Flag, flag);
+    const std::uint8_t updated = manual ? static_cast<std::uint8_t>(flag & ~kFan0EcControlBit)
+                                        : static_cast<std::uint8_t>(flag | kFan0EcControlBit);
+    ec::Fan0ControlFlagWrite(updated);
+    std::printf(kMsgSetFan0Flag, updated);
+}
+
 }  // namespace
 
 bool MachineTypeDutyWrite(std::uint32_t duty) {
@@ -207,23 +228,9 @@ int Diag_SetFanSpeed2(unsigned int speed) {
     return 1;
 }
 
-// The EC RAM bit and the Fan0 control flag have opposite polarities: a set
-// 0x02 in 0xF4D3 means manual control, a set 0x80 in the flag EC control.
 int Diag_SetFanManual2(int manual) {
     if (!hwio::HwioReady()) return 0;
-    if (smbios::MachineType() == 0) {
-        const std::uint8_t control = ec::WindowRead(ec::EcRamWindow381, kRegPwmFanControl);
-        const std::uint8_t updated = manual != 0 ? static_cast<std::uint8_t>(control | kPwmManualBit)
-                                                 : static_cast<std::uint8_t>(control & ~kPwmManualBit);
-        ec::WindowWrite(ec::EcRamWindow381, kRegPwmFanControl, updated);
-    } else {
-        const std::uint8_t flag = ec::Fan0ControlFlagRead();
-        std::printf(kMsgReadFan0Flag, flag);
-        const std::uint8_t updated = manual != 0 ? static_cast<std::uint8_t>(flag & ~kFan0EcControlBit)
-                                                 : static_cast<std::uint8_t>(flag | kFan0EcControlBit);
-        ec::Fan0ControlFlagWrite(updated);
-        std::printf(kMsgSetFan0Flag, updated);
-    }
+    SwitchFanControl(manual != 0);
     platform::Sleep(kStepPauseMs);
     return 1;
 }
