@@ -16,13 +16,15 @@ namespace {
 struct Options {
     std::string scenario = "default";
     bool fast = false;  // virtual clock: the library's pauses cost nothing
+    bool amdPlatform = false;  // fan test without the EC platform flag
 };
 
 void Usage() {
     std::printf(
-        "usage: hwtk3-diag [--scenario NAME[,NAME...]] [--fast] [--list-scenarios]\n"
-        "  --scenario  set up the virtual notebook (default: default)\n"
-        "  --fast      run the library's pauses on the virtual clock\n");
+        "usage: hwtk3-diag [--scenario NAME[,NAME...]] [--fast] [--amd-platform] [--list-scenarios]\n"
+        "  --scenario      set up the virtual notebook (default: default)\n"
+        "  --fast          run the library's pauses on the virtual clock\n"
+        "  --amd-platform  the notebook is an AMD platform (fan test)\n");
 }
 
 bool Parse(int argc, char** argv, Options& options) {
@@ -32,6 +34,8 @@ bool Parse(int argc, char** argv, Options& options) {
             options.scenario = argv[++i];
         } else if (arg == "--fast") {
             options.fast = true;
+        } else if (arg == "--amd-platform") {
+            options.amdPlatform = true;
         } else if (arg == "--list-scenarios") {
             for (const auto& s : hwtk3::sim::Scenarios()) std::printf("%-16s %s\n", s.name, s.description);
             std::exit(0);
@@ -87,11 +91,38 @@ int main(int argc, char** argv) {
         detail = bound == 1 ? "WinRing0 bound" : "Diag_InitHWIO returned 0";
         return bound == 1;
     }));
-    steps.push_back(Run("EC firmware version", [](std::string& detail) {
+    std::string firmware;
+    steps.push_back(Run("EC firmware version", [&firmware](std::string& detail) {
         char version[32] = {};
         const int ok = Diag_GetECFirmwareVer2(version, 31);
+        if (ok == 1) firmware = version;
         detail = ok == 1 ? std::string("\"") + version + "\"" : "no complete version text";
         return ok == 1;
+    }));
+    steps.push_back(Run("fan test", [&firmware, &options](std::string& detail) {
+        constexpr int kTargetRpm = 3000;
+        constexpr int kDutyLevel = 100;
+        constexpr int kPwmSetting = 60;
+        // The path the library takes, named the way it chooses it, and what
+        // that path commands.
+        std::string path = "ZLKD";
+        std::string target = std::to_string(kTargetRpm) + " RPM";
+        if (Diag_GetMachineType() != 0) {
+            path = "machine-type";
+            target = "duty level " + std::to_string(kDutyLevel);
+        } else if (options.amdPlatform) {
+            path = "AMD";
+        } else if (firmware.find("ZLKD") == std::string::npos) {
+            path = "PWM";
+            target = "setting " + std::to_string(kPwmSetting);
+        }
+        int rpm = kPwmSetting;  // the PWM map takes its setting from here
+        int temperature = 0;
+        const bool ok = Diag_FanCpu(kTargetRpm, kDutyLevel, &rpm, &temperature, !options.amdPlatform);
+        detail = path + " path, target " + target;
+        detail += ok ? ", measured " + std::to_string(rpm) + " RPM, CPU " + std::to_string(temperature) + " C"
+                     : ", Diag_FanCpu returned false";
+        return ok && rpm > 0;
     }));
     steps.push_back(Run("release port I/O", [](std::string& detail) {
         Diag_FreeHWIO();
