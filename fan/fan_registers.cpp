@@ -71,8 +71,8 @@ std::uint32_t InvertedCount(std::uint8_t high, std::uint8_t low) {
 std::uint8_t HighByte(std::uint32_t value) { return static_cast<std::uint8_t>(value >> 8 & 0xFF); }
 std::uint8_t LowByte(std::uint32_t value) { return static_cast<std::uint8_t>(value & 0xFF); }
 
-// The AMD EC's reading, narrowed to 16 bits as its registers hold it: the
-// quotients of counts 1 to 14 (above 32767) arrive wrapped.
+// The AMD reading is delivered as a signed 16-bit value: the quotients of
+// counts 1 to 14 (above 32767, far beyond any notebook fan) arrive wrapped.
 std::int32_t AmdRpmFromCount(std::uint32_t count) {
     if (count == 0) return 0;
     const std::int32_t rpm = kAmdTicksPerMinute / (kAmdPulsesPerTurn * static_cast<std::int32_t>(count));

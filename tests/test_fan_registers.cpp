@@ -133,36 +133,22 @@ TEST_F(FanRegisterTest, SpeedSettingIsClampedToOneHundred) {
     }
 }
 
-TEST_F(FanRegisterTest, ZlkdLinesAnnounceEveryByte) {
+// The 3000 RPM lines are in the fan test's path table; these are the stop
+// target and the machine-type edge cases.
+TEST_F(FanRegisterTest, LinesForZeroTargetsAndCounts) {
     Use(Map::Zlkd);
-    ASSERT_EQ(Diag_ZLKDSetFanSpeed2(3000), 1);
-    EXPECT_EQ(Output(),
-              "Tacho_temp:160 Tacho:3935 f5f MSB:f LSB:5f\n"
-              "Set 0x24 to port 0x6C\n"
-              "Set 0xF to port 0x68\n"
-              "Set 0x5F to port 0x68\n");
     ASSERT_EQ(Diag_ZLKDSetFanSpeed2(0), 1);
     EXPECT_EQ(Output(),
               "Tacho_temp:0 Tacho:4095 fff MSB:f LSB:ff\n"
               "Set 0x24 to port 0x6C\n"
               "Set 0xF to port 0x68\n"
               "Set 0xFF to port 0x68\n");
-    nb().fan.tachometerOverride = 0x0F5F;
-    int rpm = 0;
-    ASSERT_EQ(Diag_ZLKDGetFanSpeed2(&rpm), 1);
-    EXPECT_EQ(Output(), "tacho msb: 0xF, lsb: 0x5F\ntacho: 160\n");
-}
 
-TEST_F(FanRegisterTest, MachineTypeLines) {
     Use(Map::MachineType);
-    nb().fan.tachometerOverride = 0x01AF;
+    nb().fan.tachometerOverride = 0;
     std::int32_t value = 0;
     ASSERT_TRUE(fan::MachineTypeTachometerRead(value));
-    EXPECT_EQ(Output(), "MSB: 1\nLSB: AF\nTacho: 1af\nRPM: 5002\n");
-    nb().fan.tachometerOverride = 0;
-    ASSERT_TRUE(fan::MachineTypeTachometerRead(value));
     EXPECT_EQ(Output(), "MSB: 0\nLSB: 0\nTacho: 0\n");  // no RPM line for a count of 0
-
     nb().trace.Clear();
     ASSERT_TRUE(fan::MachineTypeDutyWrite(306));
     EXPECT_EQ(Output(), "Set Fan0 Duty: 306\n");
@@ -297,36 +283,6 @@ TEST_F(FanRegisterTest, NothingRunsWhileTheBindingIsDown) {
         }
         EXPECT_EQ(Output(), "");
         EXPECT_EQ(nb().trace.Events().size(), 0u);  // no port access, no pause
-    }
-}
-
-TEST(FanRegisterUnbound, NeverBoundFailsWithoutCallingThroughTheEmptyTable) {
-    std::int32_t value = -7;
-    EXPECT_FALSE(fan::MachineTypeDutyWrite(250));
-    EXPECT_FALSE(fan::MachineTypeTachometerRead(value));
-    EXPECT_FALSE(fan::MachineTypeTemperatureRead(value));
-    EXPECT_EQ(value, -7);
-    EXPECT_EQ(Diag_ZLKDSetFanSpeed2(3000), 0);
-    EXPECT_EQ(Diag_SetFanManual2(0), 0);
-}
-
-// The virtual fan takes its settle time: the tachometer shows the old speed
-// at once and the commanded one after the fan test's settle pause.
-TEST_F(FanRegisterTest, FanReachesTheCommandedSpeedAfterSettling) {
-    for (const auto& [map, target] : {std::pair{Map::Zlkd, 3000}, std::pair{Map::Amd, 4000}}) {
-        Use(map);
-        int before = 0;
-        int rpm = 0;
-        const auto read = [map = map](int* value) {
-            return map == Map::Zlkd ? Diag_ZLKDGetFanSpeed2(value) : Diag_AMDGetFanRPM(value);
-        };
-        ASSERT_EQ(read(&before), 1);
-        ASSERT_EQ(map == Map::Zlkd ? Diag_ZLKDSetFanSpeed2(target) : Diag_AMDSetFanRPM(target), 1);
-        ASSERT_EQ(read(&rpm), 1);
-        EXPECT_EQ(rpm, before);  // 10 ms into the change: the count has not moved yet
-        nb().Sleep(3000);
-        ASSERT_EQ(read(&rpm), 1);
-        EXPECT_EQ(rpm, target);
     }
 }
 
