@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "sim/acpi_driver.h"
 #include "sim/clock.h"
 #include "sim/ec_model.h"
 #include "sim/physical_memory.h"
@@ -36,6 +37,7 @@ public:
     EcModel ec{clock};
     PhysicalMemory memory;
     PortIoDriver driver;
+    AcpiModel acpi{clock};
 
     // The six entry points of the port-I/O library.
     std::uint32_t GetDllStatus();

@@ -14,6 +14,17 @@ void ObfNever(Notebook& n) {
 }
 void FirmwareSilent(Notebook& n) { n.ec.firmwareSilentAfter = 4; }
 void SlowEc(Notebook& n) { n.ec.latencyMs = 12; }
+void AcpiAbsent(Notebook& n) { n.acpi.driver.faults.absent = true; }
+void AcpiIoctlFails(Notebook& n) { n.acpi.driver.faults.ioControlFails = true; }
+void AcpiSilent(Notebook& n) { n.acpi.driver.faults.silent = true; }
+void AcpiLongReply(Notebook& n) {
+    n.acpi.driver.faults.forceReply = true;
+    n.acpi.driver.faults.replyDataLength = 101;
+    n.acpi.driver.faults.replyData.assign(101, 0x5A);
+}
+void AcpiNoPowerControls(Notebook& n) { n.acpi.firmware.capabilities = 0x0C; }
+void NbInvokeFails(Notebook& n) { n.acpi.objects.invokeFails = true; }
+void HwrsBluetoothOnly(Notebook& n) { n.acpi.firmware.hardware = 0x100; }
 
 }  // namespace
 
@@ -26,6 +37,13 @@ const std::vector<Scenario>& Scenarios() {
         {"obf-never", "EC never hands out an answer byte", ObfNever},
         {"ec-fw-silent", "EC stops answering after 4 firmware-version bytes", FirmwareSilent},
         {"slow-ec", "EC takes 12 ms for every byte", SlowEc},
+        {"acpi-absent", "no ACPI control driver", AcpiAbsent},
+        {"acpi-ioctl-fails", "ACPI control driver fails every I/O control", AcpiIoctlFails},
+        {"acpi-silent", "ACPI control driver succeeds without writing a reply", AcpiSilent},
+        {"acpi-long-reply", "ACPI control driver replies with 101 data bytes", AcpiLongReply},
+        {"acpi-no-power-controls", "firmware offers no radio or camera power control", AcpiNoPowerControls},
+        {"nb-invoke-fails", "ACPI interface object fails every method", NbInvokeFails},
+        {"hwrs-bt-only", "firmware reports Bluetooth but no wireless LAN", HwrsBluetoothOnly},
     };
     return scenarios;
 }
