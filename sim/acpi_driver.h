@@ -18,7 +18,7 @@
 namespace hwtk3::sim {
 
 // Packs an ACPI name as the library does: first character lowest.
-constexpr std::uint32_t AcpiName(const char (&name)[5]) {
+constexpr std::uint32_t AcpiName(const char* name) {
     return static_cast<std::uint32_t>(static_cast<unsigned char>(name[0])) |
            static_cast<std::uint32_t>(static_cast<unsigned char>(name[1])) << 8 |
            static_cast<std::uint32_t>(static_cast<unsigned char>(name[2])) << 16 |
