@@ -9,6 +9,7 @@
 #  include <mutex>
 #endif
 
+#include "sim/acpi_driver.h"
 #include "sim/clock.h"
 #include "sim/ec_model.h"
 #include "sim/fan_model.h"
@@ -41,6 +42,7 @@ public:
     FanModel fan{ec, clock};
     PhysicalMemory memory;
     PortIoDriver driver;
+    AcpiModel acpi{clock};
 
     // The six entry points of the port-I/O library.
     std::uint32_t GetDllStatus();

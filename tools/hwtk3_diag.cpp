@@ -8,6 +8,7 @@
 
 #include "include/hwtk3.h"
 #include "platform/testing.h"
+#include "sim/acpi_device_host.h"
 #include "sim/notebook.h"
 #include "sim/scenario.h"
 
@@ -83,6 +84,8 @@ int main(int argc, char** argv) {
     } else {
         notebook.clock.UseRealTime(true);
     }
+    static hwtk3::sim::AcpiDeviceHost acpiDevices;
+    hwtk3::platform::testing::SetDeviceHost(&acpiDevices);
     std::printf("hwtk3-diag on the virtual notebook (scenario %s)\n", options.scenario.c_str());
 
     std::vector<Step> steps;
@@ -123,6 +126,29 @@ int main(int argc, char** argv) {
         detail += ok ? ", measured " + std::to_string(rpm) + " RPM, CPU " + std::to_string(temperature) + " C"
                      : ", Diag_FanCpu returned false";
         return ok && rpm > 0;
+    }));
+    steps.push_back(Run("ACPI controls", [](std::string& detail) {
+        bool wlan = false, bluetooth = false, camera = false;
+        tDiagWifiBTPowerState power{};
+        unsigned char brightness = 0, modeHigh = 0, modeLow = 0;
+        const bool ok = Diag_GetACPISupportMethods(&wlan, &bluetooth, &camera) && Diag_GetWifiState(&power) &&
+                        Diag_GetBTState(&power) && Diag_GetCamState(&power) &&
+                        Diag_GetPanelBrightness(&brightness) && Diag_GetCPUMode(&modeHigh, &modeLow);
+        char text[160];
+        std::snprintf(text, sizeof text,
+                      "controls wlan=%d bt=%d cam=%d; power wlan=%u bt=%u cam=%u; brightness %u; "
+                      "CPU mode %02x %02x",
+                      wlan, bluetooth, camera, power.bWifi, power.bBT, power.bCam, brightness, modeHigh, modeLow);
+        detail = ok ? text : std::string("failed after: ") + text;
+        return ok;
+    }));
+    steps.push_back(Run("ACPI interface", [](std::string& detail) {
+        bool bluetooth = false, wlan = false;
+        const bool ok = Diag_AcpiNBQueryBTDevice(bluetooth) == 0 && Diag_AcpiNBQueryWifiDevice(wlan) == 0;
+        detail = ok ? std::string("Bluetooth ") + (bluetooth ? "present" : "absent") + ", wireless LAN " +
+                          (wlan ? "present" : "absent")
+                    : "HWRS failed";
+        return ok;
     }));
     steps.push_back(Run("release port I/O", [](std::string& detail) {
         Diag_FreeHWIO();
