@@ -6,7 +6,9 @@
 
 #include <cstdint>
 
+#include "sim/battery_model.h"
 #include "sim/clock.h"
+#include "sim/device_host.h"
 #include "sim/ec_model.h"
 #include "sim/physical_memory.h"
 #include "sim/trace.h"
@@ -36,6 +38,9 @@ public:
     EcModel ec{clock};
     PhysicalMemory memory;
     PortIoDriver driver;
+    ChargeSwitch chargeSwitch{ec};
+    Batteries batteries;
+    NotebookDeviceHost devices{*this};  // what the library's device calls reach
 
     // The six entry points of the port-I/O library.
     std::uint32_t GetDllStatus();

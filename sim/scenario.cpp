@@ -14,6 +14,27 @@ void ObfNever(Notebook& n) {
 }
 void FirmwareSilent(Notebook& n) { n.ec.firmwareSilentAfter = 4; }
 void SlowEc(Notebook& n) { n.ec.latencyMs = 12; }
+void NoBattery(Notebook& n) { n.batteries.devices.clear(); }
+void UpsOnly(Notebook& n) { n.batteries.devices = {UpsBattery(1)}; }
+void BatteryTagZero(Notebook& n) { n.batteries.devices.at(0).tag = 0; }
+void BatteryInfoFails(Notebook& n) { n.batteries.devices.at(0).informationQueryFails = true; }
+void BatteryStatusFails(Notebook& n) { n.batteries.devices.at(0).statusQueryFails = true; }
+void BatteryUnknownCapacity(Notebook& n) {
+    n.batteries.devices.at(0).status.Capacity = platform::battery::kUnknownCapacity;
+}
+void TwoBatteries(Notebook& n) {
+    BatteryDevice second = SystemBattery(2);
+    second.status.PowerState = platform::battery::kCharging | platform::battery::kPowerOnLine;
+    second.status.Voltage = 7400;
+    second.status.Capacity = 14800;
+    second.information.DesignedCapacity = 29600;
+    second.information.FullChargedCapacity = 29600;
+    n.batteries.devices.push_back(second);
+}
+void ChargeNeverSticks(Notebook& n) { n.chargeSwitch.sticksFromWrite = 0; }
+void ChargeSticksSecond(Notebook& n) { n.chargeSwitch.sticksFromWrite = 2; }
+void ChargeSticksThird(Notebook& n) { n.chargeSwitch.sticksFromWrite = 3; }
+void ChargeOtherBitFlips(Notebook& n) { n.chargeSwitch.flipOnWrite = 0x01; }
 
 }  // namespace
 
@@ -26,6 +47,18 @@ const std::vector<Scenario>& Scenarios() {
         {"obf-never", "EC never hands out an answer byte", ObfNever},
         {"ec-fw-silent", "EC stops answering after 4 firmware-version bytes", FirmwareSilent},
         {"slow-ec", "EC takes 12 ms for every byte", SlowEc},
+        {"no-battery", "no battery class device", NoBattery},
+        {"ups-only", "the only battery class device is a UPS", UpsOnly},
+        {"battery-tag0", "the battery reports tag 0 (no battery in the slot)", BatteryTagZero},
+        {"battery-info-fails", "the battery's information query fails", BatteryInfoFails},
+        {"battery-status-fails", "the battery's status query fails", BatteryStatusFails},
+        {"battery-unknown-capacity", "the battery reports its remaining capacity as unknown",
+         BatteryUnknownCapacity},
+        {"two-batteries", "a second battery, 7.4 V and charging, after the first", TwoBatteries},
+        {"charge-never-sticks", "EC: the charge-switch bit never takes a write", ChargeNeverSticks},
+        {"charge-sticks-second", "EC: the charge-switch bit takes only the second write on", ChargeSticksSecond},
+        {"charge-sticks-third", "EC: the charge-switch bit takes only the third write on", ChargeSticksThird},
+        {"charge-bit-flips", "EC: bit 0 of the charge-switch byte changes after every write", ChargeOtherBitFlips},
     };
     return scenarios;
 }
