@@ -84,7 +84,8 @@ public:
 
     void Set(std::uint16_t address, std::uint8_t value);
     std::uint8_t Value(std::uint16_t address) const;
-    int Writes(std::uint16_t address) const;
+    int Writes(std::uint16_t address) const;  // since construction or ClearWrites
+    void ClearWrites() { writes_ = {}; }
 
     // Faults. Bit 6 of a write takes effect from the n-th write of a byte
     // on (1: always; 0: never); earlier writes leave it as it was. The
