@@ -14,6 +14,7 @@ constexpr const char kBatteryClassSuffix[] = "#{72631e54-78a4-11d0-bcf7-00aa00b7
 // Handles of battery devices come from a range of their own, so the device
 // host can tell them from the other devices' handles.
 constexpr std::uintptr_t kFirstHandle = 0xBA770000;
+constexpr std::uint8_t kWriteEc = 0x81;  // ACPI WR_EC, on 0x62/0x66 and 0x25C/0x25D
 constexpr platform::DWORD kErrorNoSuchDevice = 433;  // ERROR_NO_SUCH_DEVICE: tag no longer valid
 
 std::string PathFor(const char* prefix, int number) {
@@ -159,33 +160,31 @@ platform::BOOL Batteries::Close(platform::HANDLE handle) {
 
 ChargeSwitch::ChargeSwitch(EcModel& ec) : ec_(ec) {
     ec_.Ram(kBankIdAddress) = kBankId;
-    for (std::uint16_t address : {kRamByte, kMachineTypeByte}) {
-        const int slot = Slot(address);
-        ec_.SetReadHook(address, [this, slot] { return values_[slot]; });
-        ec_.SetWriteHook(address, [this, slot](std::uint8_t value) { OnWrite(slot, value); });
+    ec_.SetCommand(EcModel::k62, kWriteEc, 2, [this](const EcModel::Bytes& p) {
+        Write(p[0], p[1]);
+        return EcModel::Bytes{};
+    });
+    ec_.SetCommand(EcModel::k25C, kWriteEc, 3, [this](const EcModel::Bytes& p) {
+        Write(static_cast<std::uint16_t>(p[0] << 8 | p[1]), p[2]);
+        return EcModel::Bytes{};
+    });
+}
+
+int ChargeSwitch::Writes(std::uint16_t address) const {
+    return address == kRamByte ? writes_[0] : address == kMachineTypeByte ? writes_[1] : 0;
+}
+
+void ChargeSwitch::Write(std::uint16_t address, std::uint8_t value) {
+    if (address != kRamByte && address != kMachineTypeByte) {
+        ec_.WriteRam(address, value);
+        return;
     }
-}
-
-int ChargeSwitch::Slot(std::uint16_t address) { return address == kRamByte ? 0 : 1; }
-
-void ChargeSwitch::Set(std::uint16_t address, std::uint8_t value) {
-    values_[Slot(address)] = value;
-    ec_.Ram(address) = value;
-}
-
-std::uint8_t ChargeSwitch::Value(std::uint16_t address) const { return values_[Slot(address)]; }
-
-int ChargeSwitch::Writes(std::uint16_t address) const { return writes_[Slot(address)]; }
-
-void ChargeSwitch::OnWrite(int slot, std::uint8_t value) {
-    const int write = ++writes_[slot];
+    const int write = ++writes_[address == kRamByte ? 0 : 1];
     std::uint8_t stored = value;
     if (sticksFromWrite == 0 || write < sticksFromWrite) {
-        stored = static_cast<std::uint8_t>((value & ~kChargingOff) | (values_[slot] & kChargingOff));
+        stored = static_cast<std::uint8_t>((value & ~kChargingOff) | (ec_.Ram(address) & kChargingOff));
     }
-    stored ^= flipOnWrite;
-    values_[slot] = stored;
-    ec_.Ram(slot == 0 ? kRamByte : kMachineTypeByte) = stored;
+    ec_.WriteRam(address, static_cast<std::uint8_t>(stored ^ flipOnWrite));
 }
 
 }  // namespace hwtk3::sim

@@ -68,8 +68,9 @@ private:
 
 // The two charge-switch bytes: EC RAM 0xD2 (reached on 0x62/0x66) and EC
 // address 0x04F8 (on 0x25C/0x25D); bit 6 set means charging is off. The
-// model owns both bytes: set and inspect them with Set and Value (a direct
-// EcModel::Ram write would not be seen). The faults apply to both.
+// model takes over the EC's write commands on both channels so that a
+// write of either byte meets the faults below; EC RAM stays the place the
+// bytes live (Set and Value are shorthands for EcModel::Ram).
 class ChargeSwitch {
 public:
     static constexpr std::uint16_t kRamByte = 0xD2;
@@ -82,8 +83,8 @@ public:
     ChargeSwitch(const ChargeSwitch&) = delete;
     ChargeSwitch& operator=(const ChargeSwitch&) = delete;
 
-    void Set(std::uint16_t address, std::uint8_t value);
-    std::uint8_t Value(std::uint16_t address) const;
+    void Set(std::uint16_t address, std::uint8_t value) { ec_.Ram(address) = value; }
+    std::uint8_t Value(std::uint16_t address) const { return ec_.Ram(address); }
     int Writes(std::uint16_t address) const;  // since construction or ClearWrites
     void ClearWrites() { writes_ = {}; }
 
@@ -94,11 +95,9 @@ public:
     std::uint8_t flipOnWrite = 0;
 
 private:
-    static int Slot(std::uint16_t address);
-    void OnWrite(int slot, std::uint8_t value);
+    void Write(std::uint16_t address, std::uint8_t value);
 
     EcModel& ec_;
-    std::array<std::uint8_t, 2> values_{};
     std::array<int, 2> writes_{};
 };
 
