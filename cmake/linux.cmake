@@ -26,6 +26,8 @@ set_target_properties(hwtk3_shared PROPERTIES
   INSTALL_RPATH "\$ORIGIN")
 target_include_directories(hwtk3_shared PUBLIC ${PROJECT_SOURCE_DIR})
 target_link_libraries(hwtk3_shared PRIVATE ${CMAKE_DL_LIBS})
+target_link_options(hwtk3_shared PRIVATE -Wl,--version-script=${PROJECT_SOURCE_DIR}/cmake/hwtk3.map)
+set_target_properties(hwtk3_shared PROPERTIES LINK_DEPENDS ${PROJECT_SOURCE_DIR}/cmake/hwtk3.map)
 
 # The port-I/O library of a real Linux machine.
 add_library(winring0_provider SHARED platform/winring0_provider_linux.cpp)

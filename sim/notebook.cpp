@@ -7,6 +7,12 @@ namespace {
 std::unique_ptr<Notebook> g_current;
 }  // namespace
 
+#if defined(_WIN32)
+#  define NOTEBOOK_ATOMIC()
+#else
+#  define NOTEBOOK_ATOMIC() std::lock_guard<std::recursive_mutex> guard(mutex_)
+#endif
+
 Notebook& Current() {
     if (!g_current) g_current = std::make_unique<Notebook>();
     return *g_current;
@@ -17,9 +23,13 @@ Notebook& ResetCurrent() {
     return *g_current;
 }
 
-std::uint32_t Notebook::GetDllStatus() { return driver.status; }
+std::uint32_t Notebook::GetDllStatus() {
+    NOTEBOOK_ATOMIC();
+    return driver.status;
+}
 
 int Notebook::InitializeOls() {
+    NOTEBOOK_ATOMIC();
     ++driver.initializeCalls;
     if (driver.initializeFails) return 0;
     driver.initialized = true;
@@ -27,11 +37,13 @@ int Notebook::InitializeOls() {
 }
 
 void Notebook::DeinitializeOls() {
+    NOTEBOOK_ATOMIC();
     ++driver.deinitializeCalls;
     driver.initialized = false;
 }
 
 std::uint8_t Notebook::ReadIoPortByte(std::uint16_t port) {
+    NOTEBOOK_ATOMIC();
     if (!driver.initialized) ++driver.accessesUninitialized;
     const std::uint8_t value = ec.Decodes(port) ? ec.In(port) : 0xFF;
     trace.Record(Event::Kind::PortRead, port, value, clock.NowMs());
@@ -39,6 +51,7 @@ std::uint8_t Notebook::ReadIoPortByte(std::uint16_t port) {
 }
 
 void Notebook::WriteIoPortByte(std::uint16_t port, std::uint8_t value) {
+    NOTEBOOK_ATOMIC();
     if (!driver.initialized) ++driver.accessesUninitialized;
     trace.Record(Event::Kind::PortWrite, port, value, clock.NowMs());
     if (ec.Decodes(port)) ec.Out(port, value);
@@ -46,6 +59,7 @@ void Notebook::WriteIoPortByte(std::uint16_t port, std::uint8_t value) {
 
 std::uint32_t Notebook::ReadPhysicalMemory(std::uint32_t address, std::uint8_t* buffer,
                                            std::uint32_t count, std::uint32_t unitSize) {
+    NOTEBOOK_ATOMIC();
     if (!driver.initialized) ++driver.accessesUninitialized;
     trace.Record(Event::Kind::PhysicalRead, address, count, clock.NowMs());
     if (buffer == nullptr || unitSize == 0 || count % unitSize != 0) return 0;
@@ -53,6 +67,7 @@ std::uint32_t Notebook::ReadPhysicalMemory(std::uint32_t address, std::uint8_t* 
 }
 
 void Notebook::Sleep(std::uint32_t milliseconds) {
+    NOTEBOOK_ATOMIC();
     trace.Record(Event::Kind::Sleep, milliseconds, 0, clock.NowMs());
     clock.Advance(milliseconds);
 }

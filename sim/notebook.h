@@ -5,6 +5,9 @@
 #define HWTK3_SIM_NOTEBOOK_H
 
 #include <cstdint>
+#if !defined(_WIN32)
+#  include <mutex>
+#endif
 
 #include "sim/battery_model.h"
 #include "sim/clock.h"
@@ -53,6 +56,13 @@ public:
 
     // A pause of the library: recorded, and the virtual clock moves on.
     void Sleep(std::uint32_t milliseconds);
+
+private:
+    // Host threads may drive the notebook at once (the EC lock tests do);
+    // each access is atomic here, as a port access is on the bus.
+#if !defined(_WIN32)
+    std::recursive_mutex mutex_;
+#endif
 };
 
 // The current notebook, made on first use.
