@@ -41,10 +41,14 @@ bool ShowsWanted(std::uint8_t byte, bool enable) { return ((byte & kChargingOffB
 // compared. A read-back the EC never answered is a failure, whatever
 // value it seems to carry.
 bool SwitchMachineType(bool enable) {
-    const std::uint8_t original = ec::Ec25CRead(kChargeSwitchAddress);
-    std::printf(kMsgOriginal4F8, original);
-    const std::uint8_t wanted = Switched(original, enable);
-    ec::Ec25CWrite(kChargeSwitchAddress, wanted);
+    std::uint8_t wanted = 0;
+    {
+        ec::Transaction readModifyWrite;  // no other program's write between our read and ours
+        const std::uint8_t original = ec::Ec25CRead(kChargeSwitchAddress);
+        std::printf(kMsgOriginal4F8, original);
+        wanted = Switched(original, enable);
+        ec::Ec25CWrite(kChargeSwitchAddress, wanted);
+    }
     std::uint8_t readBack = 0;
     const bool answered = ec::Ec25CTryRead(kChargeSwitchAddress, readBack);
     std::printf(kMsgReadBack4F8, readBack);
@@ -68,9 +72,12 @@ bool SetEcRam(bool enable) {
             std::fputs(kMsgRetry, stdout);
             std::fputs(enable ? kMsgSetCharging : kMsgSetDischarging, stdout);
         }
-        const std::uint8_t original = ec::Ec62Read(kChargeSwitchRamIndex);
-        std::printf(kMsgOriginalD2, original);
-        ec::Ec62Write(kChargeSwitchRamIndex, Switched(original, enable));
+        {
+            ec::Transaction readModifyWrite;
+            const std::uint8_t original = ec::Ec62Read(kChargeSwitchRamIndex);
+            std::printf(kMsgOriginalD2, original);
+            ec::Ec62Write(kChargeSwitchRamIndex, Switched(original, enable));
+        }
         for (int readBack = 0; readBack < kReadBacksPerPass; ++readBack) {
             std::uint8_t value = 0;
             const bool answered = ec::Ec62TryRead(kChargeSwitchRamIndex, value);
