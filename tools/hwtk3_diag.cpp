@@ -16,13 +16,15 @@ namespace {
 struct Options {
     std::string scenario = "default";
     bool fast = false;  // virtual clock: the library's pauses cost nothing
+    bool chargeSwitch = false;  // switch charging off and on again
 };
 
 void Usage() {
     std::printf(
-        "usage: hwtk3-diag [--scenario NAME[,NAME...]] [--fast] [--list-scenarios]\n"
+        "usage: hwtk3-diag [--scenario NAME[,NAME...]] [--fast] [--charge-switch] [--list-scenarios]\n"
         "  --scenario  set up the virtual notebook (default: default)\n"
-        "  --fast      run the library's pauses on the virtual clock\n");
+        "  --fast      run the library's pauses on the virtual clock\n"
+        "  --charge-switch  switch battery charging off, read it back, switch it on\n");
 }
 
 bool Parse(int argc, char** argv, Options& options) {
@@ -32,6 +34,8 @@ bool Parse(int argc, char** argv, Options& options) {
             options.scenario = argv[++i];
         } else if (arg == "--fast") {
             options.fast = true;
+        } else if (arg == "--charge-switch") {
+            options.chargeSwitch = true;
         } else if (arg == "--list-scenarios") {
             for (const auto& s : hwtk3::sim::Scenarios()) std::printf("%-16s %s\n", s.name, s.description);
             std::exit(0);
@@ -79,6 +83,8 @@ int main(int argc, char** argv) {
     } else {
         notebook.clock.UseRealTime(true);
     }
+    // The notebook's devices (its batteries) answer the library's device calls.
+    hwtk3::platform::testing::SetDeviceHost(&notebook.devices);
     std::printf("hwtk3-diag on the virtual notebook (scenario %s)\n", options.scenario.c_str());
 
     std::vector<Step> steps;
@@ -92,6 +98,32 @@ int main(int argc, char** argv) {
         const int ok = Diag_GetECFirmwareVer2(version, 31);
         detail = ok == 1 ? std::string("\"") + version + "\"" : "no complete version text";
         return ok == 1;
+    }));
+    if (options.chargeSwitch) {
+        steps.push_back(Run("charge switch round trip", [](std::string& detail) {
+            const bool off = Diag_SetBatteryChargeEnabled(false);
+            const unsigned state = Diag_GetBatteryChargeState();
+            // Charging goes back on whatever the switch-off did.
+            const bool on = Diag_SetBatteryChargeEnabled(true);
+            char text[96];
+            std::snprintf(text, sizeof text, "off %s, EC byte 0x%02X, on %s", off ? "ok" : "FAILED", state,
+                          on ? "ok" : "FAILED");
+            detail = text;
+            return off && (state & 0x40) != 0 && on;
+        }));
+    }
+    steps.push_back(Run("battery status", [](std::string& detail) {
+        tBattery battery{};
+        if (!Diag_BatteryState(&battery)) {
+            detail = "no battery found";
+            return false;
+        }
+        char text[160];
+        std::snprintf(text, sizeof text, "%s, design %d mAh, full %d mAh, remaining %d mAh (%d%%), %.3f V",
+                      battery.state.c_str(), battery.designCapacity, battery.fullChargeCapacity,
+                      battery.remainingCapacity, battery.remainingPercentage, battery.voltage);
+        detail = text;
+        return true;
     }));
     steps.push_back(Run("release port I/O", [](std::string& detail) {
         Diag_FreeHWIO();
