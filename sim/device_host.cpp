@@ -5,12 +5,12 @@
 namespace hwtk3::sim {
 
 // Each device model is asked in turn whether it serves the path (on open)
-// or owns the handle (afterwards). The ACPI control driver, "\\.\ZORDACPI",
-// joins as one more model in each of the three routes below.
-platform::HANDLE NotebookDeviceHost::Open(const std::string& path, platform::DWORD, platform::DWORD& error) {
+// or owns the handle (afterwards): the batteries, then the ACPI control
+// driver, which answers every other path as absent.
+platform::HANDLE NotebookDeviceHost::Open(const std::string& path, platform::DWORD desiredAccess,
+                                          platform::DWORD& error) {
     if (notebook_.batteries.Serves(path)) return notebook_.batteries.Open(path, error);
-    error = platform::kErrorFileNotFound;
-    return platform::kInvalidHandleValue;
+    return acpi_.Open(path, desiredAccess, error);
 }
 
 platform::BOOL NotebookDeviceHost::IoControl(platform::HANDLE device, platform::DWORD code, const void* in,
@@ -19,6 +19,9 @@ platform::BOOL NotebookDeviceHost::IoControl(platform::HANDLE device, platform::
     if (notebook_.batteries.Owns(device)) {
         return notebook_.batteries.IoControl(device, code, in, inSize, out, outSize, bytesReturned, error);
     }
+    if (notebook_.acpi.driver.Owns(device)) {
+        return acpi_.IoControl(device, code, in, inSize, out, outSize, bytesReturned, error);
+    }
     ++strayHandleUses;
     error = platform::kErrorInvalidHandle;
     return 0;
@@ -26,6 +29,7 @@ platform::BOOL NotebookDeviceHost::IoControl(platform::HANDLE device, platform::
 
 platform::BOOL NotebookDeviceHost::Close(platform::HANDLE device) {
     if (notebook_.batteries.Owns(device)) return notebook_.batteries.Close(device);
+    if (notebook_.acpi.driver.Owns(device)) return acpi_.Close(device);
     ++strayHandleUses;
     return 0;
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/testing.h"
+#include "sim/acpi_device_host.h"
 
 namespace hwtk3::sim {
 
@@ -29,6 +30,7 @@ public:
 
 private:
     Notebook& notebook_;
+    AcpiDeviceHost acpi_;  // the ACPI control driver, "\\.\ZORDACPI"
 };
 
 }  // namespace hwtk3::sim

@@ -9,6 +9,7 @@
 #  include <mutex>
 #endif
 
+#include "sim/acpi_driver.h"
 #include "sim/battery_model.h"
 #include "sim/clock.h"
 #include "sim/device_host.h"
@@ -41,6 +42,7 @@ public:
     EcModel ec{clock};
     PhysicalMemory memory;
     PortIoDriver driver;
+    AcpiModel acpi{clock};
     ChargeSwitch chargeSwitch{ec};
     Batteries batteries;
     NotebookDeviceHost devices{*this};  // what the library's device calls reach

@@ -35,6 +35,17 @@ void ChargeNeverSticks(Notebook& n) { n.chargeSwitch.sticksFromWrite = 0; }
 void ChargeSticksSecond(Notebook& n) { n.chargeSwitch.sticksFromWrite = 2; }
 void ChargeSticksThird(Notebook& n) { n.chargeSwitch.sticksFromWrite = 3; }
 void ChargeOtherBitFlips(Notebook& n) { n.chargeSwitch.flipOnWrite = 0x01; }
+void AcpiAbsent(Notebook& n) { n.acpi.driver.faults.absent = true; }
+void AcpiIoctlFails(Notebook& n) { n.acpi.driver.faults.ioControlFails = true; }
+void AcpiSilent(Notebook& n) { n.acpi.driver.faults.silent = true; }
+void AcpiLongReply(Notebook& n) {
+    n.acpi.driver.faults.forceReply = true;
+    n.acpi.driver.faults.replyDataLength = 101;
+    n.acpi.driver.faults.replyData.assign(101, 0x5A);
+}
+void AcpiNoPowerControls(Notebook& n) { n.acpi.firmware.capabilities = 0x0C; }
+void NbInvokeFails(Notebook& n) { n.acpi.objects.invokeFails = true; }
+void HwrsBluetoothOnly(Notebook& n) { n.acpi.firmware.hardware = 0x100; }
 
 }  // namespace
 
@@ -59,6 +70,13 @@ const std::vector<Scenario>& Scenarios() {
         {"charge-sticks-second", "EC: the charge-switch bit takes only the second write on", ChargeSticksSecond},
         {"charge-sticks-third", "EC: the charge-switch bit takes only the third write on", ChargeSticksThird},
         {"charge-bit-flips", "EC: bit 0 of the charge-switch byte changes after every write", ChargeOtherBitFlips},
+        {"acpi-absent", "no ACPI control driver", AcpiAbsent},
+        {"acpi-ioctl-fails", "ACPI control driver fails every I/O control", AcpiIoctlFails},
+        {"acpi-silent", "ACPI control driver succeeds without writing a reply", AcpiSilent},
+        {"acpi-long-reply", "ACPI control driver replies with 101 data bytes", AcpiLongReply},
+        {"acpi-no-power-controls", "firmware offers no radio or camera power control", AcpiNoPowerControls},
+        {"nb-invoke-fails", "ACPI interface object fails every method", NbInvokeFails},
+        {"hwrs-bt-only", "firmware reports Bluetooth but no wireless LAN", HwrsBluetoothOnly},
     };
     return scenarios;
 }

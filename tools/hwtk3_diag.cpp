@@ -8,6 +8,7 @@
 
 #include "include/hwtk3.h"
 #include "platform/testing.h"
+#include "sim/acpi_device_host.h"
 #include "sim/notebook.h"
 #include "sim/scenario.h"
 
@@ -83,7 +84,8 @@ int main(int argc, char** argv) {
     } else {
         notebook.clock.UseRealTime(true);
     }
-    // The notebook's devices (its batteries) answer the library's device calls.
+    // The notebook's devices (its batteries and the ACPI control driver)
+    // answer the library's device calls.
     hwtk3::platform::testing::SetDeviceHost(&notebook.devices);
     std::printf("hwtk3-diag on the virtual notebook (scenario %s)\n", options.scenario.c_str());
 
@@ -98,6 +100,29 @@ int main(int argc, char** argv) {
         const int ok = Diag_GetECFirmwareVer2(version, 31);
         detail = ok == 1 ? std::string("\"") + version + "\"" : "no complete version text";
         return ok == 1;
+    }));
+    steps.push_back(Run("ACPI controls", [](std::string& detail) {
+        bool wlan = false, bluetooth = false, camera = false;
+        tDiagWifiBTPowerState power{};
+        unsigned char brightness = 0, modeHigh = 0, modeLow = 0;
+        const bool ok = Diag_GetACPISupportMethods(&wlan, &bluetooth, &camera) && Diag_GetWifiState(&power) &&
+                        Diag_GetBTState(&power) && Diag_GetCamState(&power) &&
+                        Diag_GetPanelBrightness(&brightness) && Diag_GetCPUMode(&modeHigh, &modeLow);
+        char text[160];
+        std::snprintf(text, sizeof text,
+                      "controls wlan=%d bt=%d cam=%d; power wlan=%u bt=%u cam=%u; brightness %u; "
+                      "CPU mode %02x %02x",
+                      wlan, bluetooth, camera, power.bWifi, power.bBT, power.bCam, brightness, modeHigh, modeLow);
+        detail = ok ? text : std::string("failed after: ") + text;
+        return ok;
+    }));
+    steps.push_back(Run("ACPI interface", [](std::string& detail) {
+        bool bluetooth = false, wlan = false;
+        const bool ok = Diag_AcpiNBQueryBTDevice(bluetooth) == 0 && Diag_AcpiNBQueryWifiDevice(wlan) == 0;
+        detail = ok ? std::string("Bluetooth ") + (bluetooth ? "present" : "absent") + ", wireless LAN " +
+                          (wlan ? "present" : "absent")
+                    : "HWRS failed";
+        return ok;
     }));
     if (options.chargeSwitch) {
         steps.push_back(Run("charge switch round trip", [](std::string& detail) {

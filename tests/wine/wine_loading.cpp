@@ -68,7 +68,7 @@ int main(int argc, char** argv) {
     for (const std::string& dir : {root, app, lib, cwd, path}) CreateDirectoryA(dir.c_str(), nullptr);
     DeleteFileA((lib + "WinRing0.dll").c_str());
     bool laidOut = Copy(bin + "wine_loading.exe", app + "wine_loading.exe");
-    for (const char* dll : {"hwtk3.dll", "libstdc++-6.dll", "libgcc_s_dw2-1.dll"}) {
+    for (const char* dll : {"hwtk3.dll", "VQMITF.dll", "libstdc++-6.dll", "libgcc_s_dw2-1.dll"}) {
         laidOut = Copy(bin + dll, lib + dll) && laidOut;
     }
     laidOut = Copy(bin + "WinRing0.dll", cwd + "WinRing0.dll") && laidOut;
