@@ -227,5 +227,26 @@ TEST_F(BatteryStatusTest, AtMostOneHundredInterfacesAreExamined) {
     ExpectAllReleased();
 }
 
+// The notebook's one device host serves the batteries and the ACPI control
+// driver side by side, and tells their handles apart.
+TEST_F(BatteryStatusTest, DeviceHostRoutesEachDeviceToItsModel) {
+    platform::HANDLE acpi = platform::CreateFileW(L"\\\\.\\ZORDACPI", platform::kGenericRead | platform::kGenericWrite,
+                                                  0, nullptr, platform::kOpenExisting, 0, nullptr);
+    ASSERT_NE(acpi, platform::kInvalidHandleValue);
+    const std::string path = nb().batteries.devices[0].path;
+    platform::HANDLE battery = platform::CreateFileA(path.c_str(), platform::kGenericRead, 0, nullptr,
+                                                     platform::kOpenExisting, 0, nullptr);
+    ASSERT_NE(battery, platform::kInvalidHandleValue);
+    EXPECT_EQ(nb().batteries.OpenHandles(), 1);
+    EXPECT_TRUE(platform::CloseHandle(acpi));
+    EXPECT_EQ(nb().batteries.OpenHandles(), 1);
+    EXPECT_TRUE(platform::CloseHandle(battery));
+    EXPECT_FALSE(platform::CloseHandle(acpi));  // closed already: nobody's
+    EXPECT_EQ(nb().devices.strayHandleUses, 1);
+    EXPECT_EQ(platform::CreateFileA("\\\\.\\NOSUCH", platform::kGenericRead, 0, nullptr,
+                                    platform::kOpenExisting, 0, nullptr),
+              platform::kInvalidHandleValue);
+}
+
 }  // namespace
 }  // namespace hwtk3::test
