@@ -43,6 +43,14 @@ public:
 void SetDeviceHost(DeviceHost* host);
 DeviceHost* CurrentDeviceHost();
 
+// Device information sets and LocalAlloc blocks the Linux layer has handed
+// out and not yet had back, so tests can check every one is released.
+struct SetupApiResources {
+    int deviceInfoSets;
+    int localAllocations;
+};
+SetupApiResources OutstandingSetupApiResources();
+
 }  // namespace hwtk3::platform::testing
 
 #endif  // HWTK3_PLATFORM_TESTING_H
