@@ -26,9 +26,15 @@ set_target_properties(hwtk3_shared PROPERTIES
   INSTALL_RPATH "\$ORIGIN")
 target_include_directories(hwtk3_shared PUBLIC ${PROJECT_SOURCE_DIR})
 # The ACPI interface library is a load-time import, as on Windows.
-target_link_libraries(hwtk3_shared PRIVATE ${CMAKE_DL_LIBS} vqmitf_standin)
+target_link_libraries(hwtk3_shared PRIVATE ${CMAKE_DL_LIBS} vqmitf_provider)
 target_link_options(hwtk3_shared PRIVATE -Wl,--version-script=${PROJECT_SOURCE_DIR}/cmake/hwtk3.map)
 set_target_properties(hwtk3_shared PROPERTIES LINK_DEPENDS ${PROJECT_SOURCE_DIR}/cmake/hwtk3.map)
+
+# The ACPI interface library of a real Linux machine (no ACPI interface
+# there), for libhwtk3.so; the tests and tools link the notebook's stand-in.
+add_library(vqmitf_provider SHARED platform/vqmitf_provider_linux.cpp)
+target_include_directories(vqmitf_provider PRIVATE ${PROJECT_SOURCE_DIR})
+set_target_properties(vqmitf_provider PROPERTIES OUTPUT_NAME VQMITF CXX_VISIBILITY_PRESET hidden)
 
 # The port-I/O library of a real Linux machine.
 add_library(winring0_provider SHARED platform/winring0_provider_linux.cpp)
@@ -59,10 +65,15 @@ hwtk3_standin(winring0_standin_partial WinRing0WithoutReadPhysicalMemory
 target_compile_definitions(winring0_standin_partial PRIVATE HWTK3_SIM_WITHOUT_READ_PHYSICAL_MEMORY)
 hwtk3_standin(vqmitf_standin VQMITF sim/standin/vqmitf_standin.cpp)
 
-# hwtk3-diag: the factory test on the virtual notebook by default.
+# hwtk3-diag: the factory test, on the virtual notebook. Everything but
+# main() is a library of its own so the tests can run the sequence.
 file(GLOB HWTK3_TOOL_SOURCES CONFIGURE_DEPENDS tools/*.cpp)
-add_executable(hwtk3-diag ${HWTK3_TOOL_SOURCES})
-target_link_libraries(hwtk3-diag PRIVATE hwtk3_static hwtk3sim)
+list(FILTER HWTK3_TOOL_SOURCES EXCLUDE REGEX "(_win32\\.cpp|/hwtk3_diag\\.cpp)$")
+add_library(hwtk3_diag_core STATIC ${HWTK3_TOOL_SOURCES})
+target_link_libraries(hwtk3_diag_core PUBLIC hwtk3_static hwtk3sim)
+target_compile_options(hwtk3_diag_core PRIVATE ${HWTK3_WARNINGS})
+add_executable(hwtk3-diag tools/hwtk3_diag.cpp)
+target_link_libraries(hwtk3-diag PRIVATE hwtk3_diag_core)
 target_compile_options(hwtk3-diag PRIVATE ${HWTK3_WARNINGS})
 set_target_properties(hwtk3-diag PROPERTIES BUILD_RPATH "${HWTK3_SIM_DIR}")
 add_dependencies(hwtk3-diag winring0_standin)
@@ -76,10 +87,11 @@ if(HWTK3_TESTS)
   include(GoogleTest)
   file(GLOB HWTK3_TEST_SOURCES CONFIGURE_DEPENDS tests/*.cpp)
   add_executable(hwtk3_tests ${HWTK3_TEST_SOURCES})
-  target_link_libraries(hwtk3_tests PRIVATE hwtk3_static hwtk3sim GTest::gtest_main)
+  target_link_libraries(hwtk3_tests PRIVATE hwtk3_diag_core hwtk3_static hwtk3sim GTest::gtest_main)
   target_compile_definitions(hwtk3_tests PRIVATE
-    HWTK3_SIM_DIR="${HWTK3_SIM_DIR}" HWTK3_LIB_DIR="${CMAKE_BINARY_DIR}/lib")
+    HWTK3_SIM_DIR="${HWTK3_SIM_DIR}" HWTK3_LIB_DIR="${CMAKE_BINARY_DIR}/lib"
+    HWTK3_BIN_DIR="${CMAKE_BINARY_DIR}/bin")
   set_target_properties(hwtk3_tests PROPERTIES BUILD_RPATH "${HWTK3_SIM_DIR}")
-  add_dependencies(hwtk3_tests winring0_standin winring0_standin_partial winring0_provider hwtk3_shared)
+  add_dependencies(hwtk3_tests hwtk3-diag winring0_standin winring0_standin_partial winring0_provider hwtk3_shared)
   gtest_discover_tests(hwtk3_tests DISCOVERY_TIMEOUT 60)
 endif()

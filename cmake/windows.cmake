@@ -50,4 +50,10 @@ foreach(source ${HWTK3_WINE_TESTS})
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
 endforeach()
 
+# hwtk3-diag.exe: the factory test against hwtk3.dll, as a host links it.
 file(GLOB HWTK3_TOOL_SOURCES CONFIGURE_DEPENDS tools/*.cpp)
+list(FILTER HWTK3_TOOL_SOURCES EXCLUDE REGEX "_linux\\.cpp$")
+add_executable(hwtk3-diag ${HWTK3_TOOL_SOURCES})
+target_link_libraries(hwtk3-diag PRIVATE hwtk3)
+target_include_directories(hwtk3-diag PRIVATE ${PROJECT_SOURCE_DIR})
+target_compile_options(hwtk3-diag PRIVATE ${HWTK3_WARNINGS})

@@ -1,0 +1,92 @@
+#include "tools/diag_report.h"
+
+#include <cstdio>
+
+namespace hwtk3::diag {
+namespace {
+
+std::string JsonString(const std::string& text) {
+    std::string out = "\"";
+    for (const char c : text) {
+        switch (c) {
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\t': out += "\\t"; break;
+            default:
+                if (static_cast<unsigned char>(c) < 0x20) {
+                    char escaped[8];
+                    std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
+                    out += escaped;
+                } else {
+                    out += c;
+                }
+        }
+    }
+    return out + "\"";
+}
+
+std::string Seconds(double seconds) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f", seconds);
+    return text;
+}
+
+}  // namespace
+
+void StepResult::Add(const std::string& key, double number) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f", number);
+    values.push_back({key, text, true});
+}
+
+int Report::Failed() const {
+    int failed = 0;
+    for (const StepResult& step : steps) failed += step.passed ? 0 : 1;
+    return failed;
+}
+
+std::string StepLine(const StepResult& step) {
+    char head[96];
+    std::snprintf(head, sizeof head, "%s[%s] %-22s %7.3f s  ", kReportPrefix, step.passed ? "PASS" : "FAIL",
+                  step.title.c_str(), step.seconds);
+    return head + step.detail;
+}
+
+std::string SummaryLine(const Report& report) {
+    std::string line = kReportPrefix;
+    line += std::to_string(report.steps.size()) + " steps: " + std::to_string(report.Passed()) + " passed, " +
+            std::to_string(report.Failed()) + " failed in " + Seconds(report.seconds) + " s";
+    if (report.pauseSeconds >= 0) {
+        line += " (library pauses " + Seconds(report.pauseSeconds) + " s, overhead " +
+                Seconds(report.seconds - report.pauseSeconds) + " s)";
+    }
+    return line + (report.Failed() == 0 ? ": PASS" : ": FAIL");
+}
+
+std::string ToJson(const Report& report) {
+    std::string json = "{\"tool\":\"hwtk3-diag\",\"machine\":" + JsonString(report.machine);
+    if (!report.scenario.empty()) json += ",\"scenario\":" + JsonString(report.scenario);
+    json += ",\"passed\":" + std::to_string(report.Passed()) + ",\"failed\":" + std::to_string(report.Failed());
+    json += ",\"result\":" + JsonString(report.Failed() == 0 ? "PASS" : "FAIL");
+    json += ",\"seconds\":" + Seconds(report.seconds);
+    if (report.pauseSeconds >= 0) json += ",\"pause_seconds\":" + Seconds(report.pauseSeconds);
+    json += ",\"steps\":[";
+    for (std::size_t i = 0; i < report.steps.size(); ++i) {
+        const StepResult& step = report.steps[i];
+        if (i != 0) json += ",";
+        json += "{\"id\":" + JsonString(step.id) + ",\"title\":" + JsonString(step.title) +
+                ",\"passed\":" + (step.passed ? "true" : "false") + ",\"seconds\":" + Seconds(step.seconds) +
+                ",\"detail\":" + JsonString(step.detail) + ",\"values\":{";
+        for (std::size_t v = 0; v < step.values.size(); ++v) {
+            if (v != 0) json += ",";
+            json += JsonString(step.values[v].key) + ":" +
+                    (step.values[v].isNumber ? step.values[v].text : JsonString(step.values[v].text));
+        }
+        json += "}}";
+    }
+    return json + "]}";
+}
+
+}  // namespace hwtk3::diag
