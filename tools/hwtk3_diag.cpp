@@ -10,19 +10,22 @@
 #include "platform/testing.h"
 #include "sim/notebook.h"
 #include "sim/scenario.h"
+#include "sim/smbios_builder.h"
 
 namespace {
 
 struct Options {
     std::string scenario = "default";
     bool fast = false;  // virtual clock: the library's pauses cost nothing
+    bool dmiScan = false;  // identity from the BIOS area instead of the firmware service
 };
 
 void Usage() {
     std::printf(
-        "usage: hwtk3-diag [--scenario NAME[,NAME...]] [--fast] [--list-scenarios]\n"
+        "usage: hwtk3-diag [--scenario NAME[,NAME...]] [--fast] [--dmi-scan] [--list-scenarios]\n"
         "  --scenario  set up the virtual notebook (default: default)\n"
-        "  --fast      run the library's pauses on the virtual clock\n");
+        "  --fast      run the library's pauses on the virtual clock\n"
+        "  --dmi-scan  read the machine identity from physical memory\n");
 }
 
 bool Parse(int argc, char** argv, Options& options) {
@@ -32,6 +35,8 @@ bool Parse(int argc, char** argv, Options& options) {
             options.scenario = argv[++i];
         } else if (arg == "--fast") {
             options.fast = true;
+        } else if (arg == "--dmi-scan") {
+            options.dmiScan = true;
         } else if (arg == "--list-scenarios") {
             for (const auto& s : hwtk3::sim::Scenarios()) std::printf("%-16s %s\n", s.name, s.description);
             std::exit(0);
@@ -79,9 +84,24 @@ int main(int argc, char** argv) {
     } else {
         notebook.clock.UseRealTime(true);
     }
+    hwtk3::platform::testing::SetFirmwareTableHost(&hwtk3::sim::FirmwareHost());
     std::printf("hwtk3-diag on the virtual notebook (scenario %s)\n", options.scenario.c_str());
 
     std::vector<Step> steps;
+    steps.push_back(Run("machine check", [&options](std::string& detail) {
+        const bool accepted = Diag_CheckMachine(options.dmiScan);
+        char manufacturer[64] = {};
+        char product[64] = {};
+        char boardSerial[64] = {};
+        Diag_GetManufacturer(manufacturer, sizeof manufacturer - 1);
+        Diag_GetProductName(product, sizeof product - 1);
+        Diag_GetBoardSN(boardSerial, sizeof boardSerial - 1);
+        std::string ninetyCode;
+        Diag_Get90Code(ninetyCode);
+        detail = std::string("\"") + manufacturer + "\", \"" + product + "\", board SN \"" + boardSerial +
+                 "\", 90 code \"" + ninetyCode + "\", machine type " + std::to_string(Diag_GetMachineType());
+        return accepted;
+    }));
     steps.push_back(Run("bind port I/O", [](std::string& detail) {
         const int bound = Diag_InitHWIO();
         detail = bound == 1 ? "WinRing0 bound" : "Diag_InitHWIO returned 0";
