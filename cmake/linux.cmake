@@ -16,16 +16,19 @@ set_target_properties(hwtk3_objects PROPERTIES
 add_library(hwtk3_static STATIC $<TARGET_OBJECTS:hwtk3_objects>)
 set_target_properties(hwtk3_static PROPERTIES OUTPUT_NAME hwtk3)
 target_include_directories(hwtk3_static PUBLIC ${PROJECT_SOURCE_DIR})
-target_link_libraries(hwtk3_static PUBLIC ${CMAKE_DL_LIBS})
+target_link_libraries(hwtk3_static PUBLIC ${CMAKE_DL_LIBS} vqmitf_standin)
 
 # Looks for libWinRing0.so beside itself first.
 add_library(hwtk3_shared SHARED $<TARGET_OBJECTS:hwtk3_objects>)
 set_target_properties(hwtk3_shared PROPERTIES
   OUTPUT_NAME hwtk3
-  BUILD_RPATH "\$ORIGIN"
+  BUILD_RPATH "\$ORIGIN;${HWTK3_SIM_DIR}"
   INSTALL_RPATH "\$ORIGIN")
 target_include_directories(hwtk3_shared PUBLIC ${PROJECT_SOURCE_DIR})
-target_link_libraries(hwtk3_shared PRIVATE ${CMAKE_DL_LIBS})
+# The ACPI interface library is a load-time import, as on Windows.
+target_link_libraries(hwtk3_shared PRIVATE ${CMAKE_DL_LIBS} vqmitf_standin)
+target_link_options(hwtk3_shared PRIVATE -Wl,--version-script=${PROJECT_SOURCE_DIR}/cmake/hwtk3.map)
+set_target_properties(hwtk3_shared PROPERTIES LINK_DEPENDS ${PROJECT_SOURCE_DIR}/cmake/hwtk3.map)
 
 # The port-I/O library of a real Linux machine.
 add_library(winring0_provider SHARED platform/winring0_provider_linux.cpp)
@@ -54,6 +57,7 @@ hwtk3_standin(winring0_standin WinRing0 sim/standin/winring0_standin.cpp)
 hwtk3_standin(winring0_standin_partial WinRing0WithoutReadPhysicalMemory
   sim/standin/winring0_standin.cpp)
 target_compile_definitions(winring0_standin_partial PRIVATE HWTK3_SIM_WITHOUT_READ_PHYSICAL_MEMORY)
+hwtk3_standin(vqmitf_standin VQMITF sim/standin/vqmitf_standin.cpp)
 
 # hwtk3-diag: the factory test on the virtual notebook by default.
 file(GLOB HWTK3_TOOL_SOURCES CONFIGURE_DEPENDS tools/*.cpp)

@@ -25,6 +25,11 @@ endfunction()
 # WINAPI entry points exported under their plain names.
 hwtk3_standin(winring0_standin WinRing0 sim/standin/winring0_standin.cpp)
 target_link_options(winring0_standin PRIVATE -Wl,--kill-at)
+# C++ class members under their decorated names; hwtk3.dll imports them at
+# load time.
+hwtk3_standin(vqmitf_standin VQMITF sim/standin/vqmitf_standin.cpp)
+target_compile_definitions(vqmitf_standin PRIVATE HWTK3_BUILDING_VQMITF)
+target_link_libraries(hwtk3 PRIVATE vqmitf_standin)
 
 # Copy the MinGW C++ runtime beside the programs.
 execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=libstdc++-6.dll

@@ -2,6 +2,7 @@
 
 #include "hwio/port_io.h"
 #include "platform/platform.h"
+#include "platform/sync.h"
 
 namespace hwtk3::ec {
 namespace {
@@ -11,6 +12,28 @@ constexpr std::uint32_t kEc62ReadCommandPauseMs = 10;
 constexpr std::uint32_t kEc62ReadIndexPauseMs = 20;
 // Pause inside Ec62Write after the command and after the index.
 constexpr std::uint32_t kEc62WritePauseMs = 1;
+
+platform::CriticalSection& EcLock() {
+    static platform::CriticalSection lock;
+    return lock;
+}
+
+// Guarded by EcLock: how deep the current holder's transactions nest, and
+// whether its outermost one got the shared mutex.
+int g_transactionDepth = 0;
+bool g_sharedMutexHeld = false;
+platform::HANDLE g_sharedMutex = nullptr;
+bool g_sharedMutexUnavailable = false;
+
+void AcquireSharedMutex() {
+    if (g_sharedMutex == nullptr && !g_sharedMutexUnavailable) {
+        g_sharedMutex = platform::CreateMutexA(nullptr, 0, kSharedEcMutexName);
+        g_sharedMutexUnavailable = g_sharedMutex == nullptr;
+    }
+    if (g_sharedMutex == nullptr) return;
+    const platform::DWORD wait = platform::WaitForSingleObject(g_sharedMutex, kSharedEcMutexWaitMs);
+    g_sharedMutexHeld = wait == platform::kWaitObject0 || wait == platform::kWaitAbandoned;
+}
 
 bool StatusHas(const CommandChannel& channel, std::uint8_t mask, bool wanted) {
     return ((hwio::ReadPort(channel.command) & mask) != 0) == wanted;
@@ -34,6 +57,19 @@ int CountedPoll(int count, std::uint8_t mask, bool wanted) {
 
 }  // namespace
 
+Transaction::Transaction() {
+    EcLock().Enter();
+    if (g_transactionDepth++ == 0) AcquireSharedMutex();
+}
+
+Transaction::~Transaction() {
+    if (--g_transactionDepth == 0 && g_sharedMutexHeld) {
+        platform::ReleaseMutex(g_sharedMutex);
+        g_sharedMutexHeld = false;
+    }
+    EcLock().Leave();
+}
+
 bool WaitIBF(const CommandChannel& channel) { return PollUntil(channel, kStatusIBF, false); }
 bool WaitOBF(const CommandChannel& channel) { return PollUntil(channel, kStatusOBF, true); }
 
@@ -54,6 +90,7 @@ std::uint8_t Exchange::ReadData() {
 }
 
 std::uint8_t Ec62Read(std::uint8_t index) {
+    Transaction transaction;
     if (!WaitIBF(EcPort62)) return kNoAnswer;
     hwio::WritePort(EcPort62.command, kCmdReadEc);
     platform::Sleep(kEc62ReadCommandPauseMs);
@@ -64,6 +101,7 @@ std::uint8_t Ec62Read(std::uint8_t index) {
 }
 
 void Ec62Write(std::uint8_t index, std::uint8_t value) {
+    Transaction transaction;
     if (!WaitIBF(EcPort62)) return;
     hwio::WritePort(EcPort62.command, kCmdWriteEc);
     platform::Sleep(kEc62WritePauseMs);
@@ -134,20 +172,15 @@ void TachometerRead68(std::uint8_t& high, std::uint8_t& low) {
     low = exchange.ReadData();
 }
 
-void TachometerWrite68(std::uint8_t high, std::uint8_t low) {
-    Exchange exchange(EcPort68);
-    exchange.SendCommand(kCmdTachometerWrite);
-    exchange.WriteData(high);
-    exchange.WriteData(low);
-}
-
 std::uint8_t WindowRead(const RamWindow& window, std::uint16_t address) {
+    Transaction transaction;
     hwio::WritePort(window.addressHigh, static_cast<std::uint8_t>(address >> 8));
     hwio::WritePort(window.addressLow, static_cast<std::uint8_t>(address & 0xFF));
     return hwio::ReadPort(window.data);
 }
 
 void WindowWrite(const RamWindow& window, std::uint16_t address, std::uint8_t value) {
+    Transaction transaction;
     hwio::WritePort(window.addressHigh, static_cast<std::uint8_t>(address >> 8));
     hwio::WritePort(window.addressLow, static_cast<std::uint8_t>(address & 0xFF));
     hwio::WritePort(window.data, value);

@@ -59,6 +59,29 @@ inline constexpr int kWaitPollLimit = 100;
 // Byte returned for a read the EC never answered (what a floating bus reads).
 inline constexpr std::uint8_t kNoAnswer = 0xFF;
 
+// Other programs on a factory station (hardware monitors, fan
+// controllers) drive the same EC ports and serialise their transactions
+// through this named mutex; a transaction of ours interleaved with one of
+// theirs would send a byte to the wrong register.
+inline constexpr const char kSharedEcMutexName[] = "Global\\Access_EC";
+// How long a transaction waits for the other programs before it goes ahead
+// anyway: never worse than not asking at all.
+inline constexpr std::uint32_t kSharedEcMutexWaitMs = 50;
+
+// Holds the EC for one transaction (one command-channel or window sequence,
+// the firmware-version read, a read-modify-write): an in-process lock and,
+// where the system has it and it can be had in time, the shared mutex
+// above; an abandoned mutex counts as held. Transactions nest: an inner one
+// rides on the outer one's hold. Pauses between transactions are made with
+// no lock held, so a fan settle never blocks the other programs.
+class Transaction {
+public:
+    Transaction();
+    ~Transaction();
+    Transaction(const Transaction&) = delete;
+    Transaction& operator=(const Transaction&) = delete;
+};
+
 // Polls until IBF clears / OBF sets; false when kWaitPollLimit polls pass.
 bool WaitIBF(const CommandChannel& channel);
 bool WaitOBF(const CommandChannel& channel);
@@ -82,6 +105,7 @@ public:
     bool Answered() const { return answered_; }
 
 private:
+    Transaction transaction_;
     const CommandChannel& channel_;
     bool answered_ = true;
 };
@@ -104,7 +128,6 @@ std::uint8_t CpuTemperatureRead25C();
 // Fixed exchanges of the ZLKD EC on 0x68/0x6C.
 std::uint8_t CpuTemperatureRead68();  // three bytes come back; the first counts
 void TachometerRead68(std::uint8_t& high, std::uint8_t& low);
-void TachometerWrite68(std::uint8_t high, std::uint8_t low);
 
 // Indexed EC RAM windows: address high, address low, then the data port.
 std::uint8_t WindowRead(const RamWindow& window, std::uint16_t address);

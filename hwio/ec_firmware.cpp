@@ -35,6 +35,7 @@ using namespace hwtk3;
 // rather than written past the process-wide text.
 int Diag_GetECFirmwareVer2(char* buffer, int length) {
     if (!hwio::HwioReady()) return 0;
+    ec::Transaction transaction;
     if (ec::WaitIBFTimeout(hwio::kFirmwareWaitPolls) == -1) {
         std::fputs(hwio::kMsgIbfTimeout, stdout);
         return 0;

@@ -31,7 +31,7 @@ Fn Resolve(platform::HMODULE module, const char* name) {
 // yields InitializeOls' result, or 0. On a failed lookup or initialisation
 // the library stays loaded and its handle stays stored.
 BOOL LoadStep() {
-    g_portIo.module = platform::LoadLibraryA(kPortIoLibrary);
+    g_portIo.module = platform::LoadLibraryFromInstallFolders(kPortIoLibrary);
     if (g_portIo.module == nullptr) {
         std::printf(kMsgLoadFailed, static_cast<int>(platform::GetLastError()));
         return 0;

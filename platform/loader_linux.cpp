@@ -76,6 +76,26 @@ HMODULE LoadLibraryA(const char* fileName) {
     return handle;
 }
 
+HMODULE LoadLibraryFromInstallFolders(const char* fileName) {
+    if (fileName == nullptr || internal::ModulePathOverride(fileName) != nullptr) return LoadLibraryA(fileName);
+    // The folder of the object this code is in: libhwtk3.so, or the program
+    // when the library is linked in statically.
+    Dl_info self{};
+    if (dladdr(reinterpret_cast<void*>(&LoadLibraryFromInstallFolders), &self) != 0 &&
+        self.dli_fname != nullptr) {
+        const std::string own = self.dli_fname;
+        const std::size_t slash = own.rfind('/');
+        if (slash != std::string::npos) {
+            const std::string path = own.substr(0, slash + 1) + SharedObjectName(fileName);
+            if (void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL)) {
+                internal::NoteModuleLoaded(handle, fileName);
+                return handle;
+            }
+        }
+    }
+    return LoadLibraryA(fileName);
+}
+
 ProcAddress GetProcAddress(HMODULE module, const char* procName) {
     if (module == nullptr || procName == nullptr) {
         SetLastError(kErrorProcNotFound);

@@ -41,6 +41,16 @@ HMODULE LoadLibraryA(const char* fileName);
 ProcAddress GetProcAddress(HMODULE module, const char* procName);
 BOOL FreeLibrary(HMODULE module);
 
+// Loads a library that must come from where we were installed, so that a
+// file of the same name planted in the current directory or on PATH is
+// never run with the host's rights. Windows: the folder that holds this
+// library's own module, then the application's folder, then the system
+// folder (LoadLibraryExA with the LOAD_LIBRARY_SEARCH_* flags where the
+// system has them). Linux: the folder that holds this library, then the
+// ordinary dynamic-loader search. GetLastError tells why the last attempt
+// failed.
+HMODULE LoadLibraryFromInstallFolders(const char* fileName);
+
 DWORD GetLastError();
 void SetLastError(DWORD error);
 

@@ -10,6 +10,12 @@ namespace {
 std::unique_ptr<Notebook> g_current;
 }  // namespace
 
+#if defined(_WIN32)
+#  define NOTEBOOK_ATOMIC()
+#else
+#  define NOTEBOOK_ATOMIC() std::lock_guard<std::recursive_mutex> guard(mutex_)
+#endif
+
 Notebook& Current() {
     if (!g_current) g_current = std::make_unique<Notebook>();
     return *g_current;
@@ -51,9 +57,13 @@ std::uint32_t Notebook::GetSystemFirmwareTable(std::uint32_t provider, std::uint
     return needed;
 }
 
-std::uint32_t Notebook::GetDllStatus() { return driver.status; }
+std::uint32_t Notebook::GetDllStatus() {
+    NOTEBOOK_ATOMIC();
+    return driver.status;
+}
 
 int Notebook::InitializeOls() {
+    NOTEBOOK_ATOMIC();
     ++driver.initializeCalls;
     if (driver.initializeFails) return 0;
     driver.initialized = true;
@@ -61,11 +71,13 @@ int Notebook::InitializeOls() {
 }
 
 void Notebook::DeinitializeOls() {
+    NOTEBOOK_ATOMIC();
     ++driver.deinitializeCalls;
     driver.initialized = false;
 }
 
 std::uint8_t Notebook::ReadIoPortByte(std::uint16_t port) {
+    NOTEBOOK_ATOMIC();
     if (!driver.initialized) ++driver.accessesUninitialized;
     const std::uint8_t value = ec.Decodes(port) ? ec.In(port) : 0xFF;
     trace.Record(Event::Kind::PortRead, port, value, clock.NowMs());
@@ -73,6 +85,7 @@ std::uint8_t Notebook::ReadIoPortByte(std::uint16_t port) {
 }
 
 void Notebook::WriteIoPortByte(std::uint16_t port, std::uint8_t value) {
+    NOTEBOOK_ATOMIC();
     if (!driver.initialized) ++driver.accessesUninitialized;
     trace.Record(Event::Kind::PortWrite, port, value, clock.NowMs());
     if (ec.Decodes(port)) ec.Out(port, value);
@@ -80,6 +93,7 @@ void Notebook::WriteIoPortByte(std::uint16_t port, std::uint8_t value) {
 
 std::uint32_t Notebook::ReadPhysicalMemory(std::uint32_t address, std::uint8_t* buffer,
                                            std::uint32_t count, std::uint32_t unitSize) {
+    NOTEBOOK_ATOMIC();
     if (!driver.initialized) ++driver.accessesUninitialized;
     trace.Record(Event::Kind::PhysicalRead, address, count, clock.NowMs());
     if (buffer == nullptr || unitSize == 0 || count % unitSize != 0) return 0;
@@ -87,6 +101,7 @@ std::uint32_t Notebook::ReadPhysicalMemory(std::uint32_t address, std::uint8_t* 
 }
 
 void Notebook::Sleep(std::uint32_t milliseconds) {
+    NOTEBOOK_ATOMIC();
     trace.Record(Event::Kind::Sleep, milliseconds, 0, clock.NowMs());
     clock.Advance(milliseconds);
 }

@@ -6,9 +6,14 @@
 
 #include <cstdint>
 #include <vector>
+#if !defined(_WIN32)
+#  include <mutex>
+#endif
 
+#include "sim/acpi_driver.h"
 #include "sim/clock.h"
 #include "sim/ec_model.h"
+#include "sim/fan_model.h"
 #include "sim/physical_memory.h"
 #include "sim/trace.h"
 
@@ -45,9 +50,11 @@ public:
     Clock clock;
     Trace trace;
     EcModel ec{clock};
+    FanModel fan{ec, clock};
     PhysicalMemory memory;
     PortIoDriver driver;
     FirmwareTableService firmware;
+    AcpiModel acpi{clock};
 
     // The six entry points of the port-I/O library.
     std::uint32_t GetDllStatus();
@@ -65,6 +72,13 @@ public:
 
     // A pause of the library: recorded, and the virtual clock moves on.
     void Sleep(std::uint32_t milliseconds);
+
+private:
+    // Host threads may drive the notebook at once (the EC lock tests do);
+    // each access is atomic here, as a port access is on the bus.
+#if !defined(_WIN32)
+    std::recursive_mutex mutex_;
+#endif
 };
 
 // The current notebook, made on first use.

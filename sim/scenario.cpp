@@ -16,6 +16,21 @@ void ObfNever(Notebook& n) {
 }
 void FirmwareSilent(Notebook& n) { n.ec.firmwareSilentAfter = 4; }
 void SlowEc(Notebook& n) { n.ec.latencyMs = 12; }
+void FanPlatform(Notebook& n, FanModel::Map map, const char* firmware) {
+    n.fan.Install(map);
+    n.ec.firmwareVersion = firmware;
+}
+void AcpiAbsent(Notebook& n) { n.acpi.driver.faults.absent = true; }
+void AcpiIoctlFails(Notebook& n) { n.acpi.driver.faults.ioControlFails = true; }
+void AcpiSilent(Notebook& n) { n.acpi.driver.faults.silent = true; }
+void AcpiLongReply(Notebook& n) {
+    n.acpi.driver.faults.forceReply = true;
+    n.acpi.driver.faults.replyDataLength = 101;
+    n.acpi.driver.faults.replyData.assign(101, 0x5A);
+}
+void AcpiNoPowerControls(Notebook& n) { n.acpi.firmware.capabilities = 0x0C; }
+void NbInvokeFails(Notebook& n) { n.acpi.objects.invokeFails = true; }
+void HwrsBluetoothOnly(Notebook& n) { n.acpi.firmware.hardware = 0x100; }
 
 void MachineType1(Notebook& n) {
     MachineIdentity id;
@@ -84,6 +99,21 @@ const std::vector<Scenario>& Scenarios() {
         {"bad-checksum", "_SM_ entry point with a broken checksum", BadChecksum},
         {"no-smbios", "no entry point in the BIOS area, no firmware table", NoSmbios},
         {"bios-unreadable", "reads of the BIOS area fail", BiosUnreadable},
+        {"zlkd", "fan and CPU temperature behind the ZLKD EC firmware (0x68/0x6C)",
+         [](Notebook& n) { FanPlatform(n, FanModel::Map::Zlkd, "ZLKD 1.07.02"); }},
+        {"pwm", "older EC: PWM fan setting in EC RAM behind the 0x381 window",
+         [](Notebook& n) { FanPlatform(n, FanModel::Map::Pwm, "QX 1.02.11"); }},
+        {"amd", "AMD platform: fan target and tachometer behind the 0xFD61 window",
+         [](Notebook& n) { FanPlatform(n, FanModel::Map::Amd, "QA 2.01.00"); }},
+        {"machine-type", "machine-type EC: Fan0 duty and control flag on 0x25C/0x25D",
+         [](Notebook& n) { FanPlatform(n, FanModel::Map::MachineType, "QM 3.00.05"); }},
+        {"acpi-absent", "no ACPI control driver", AcpiAbsent},
+        {"acpi-ioctl-fails", "ACPI control driver fails every I/O control", AcpiIoctlFails},
+        {"acpi-silent", "ACPI control driver succeeds without writing a reply", AcpiSilent},
+        {"acpi-long-reply", "ACPI control driver replies with 101 data bytes", AcpiLongReply},
+        {"acpi-no-power-controls", "firmware offers no radio or camera power control", AcpiNoPowerControls},
+        {"nb-invoke-fails", "ACPI interface object fails every method", NbInvokeFails},
+        {"hwrs-bt-only", "firmware reports Bluetooth but no wireless LAN", HwrsBluetoothOnly},
     };
     return scenarios;
 }

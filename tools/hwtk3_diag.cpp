@@ -8,6 +8,7 @@
 
 #include "include/hwtk3.h"
 #include "platform/testing.h"
+#include "sim/acpi_device_host.h"
 #include "sim/notebook.h"
 #include "sim/scenario.h"
 #include "sim/smbios_builder.h"
@@ -18,14 +19,17 @@ struct Options {
     std::string scenario = "default";
     bool fast = false;  // virtual clock: the library's pauses cost nothing
     bool dmiScan = false;  // identity from the BIOS area instead of the firmware service
+    bool amdPlatform = false;  // fan test without the EC platform flag
 };
 
 void Usage() {
     std::printf(
-        "usage: hwtk3-diag [--scenario NAME[,NAME...]] [--fast] [--dmi-scan] [--list-scenarios]\n"
-        "  --scenario  set up the virtual notebook (default: default)\n"
-        "  --fast      run the library's pauses on the virtual clock\n"
-        "  --dmi-scan  read the machine identity from physical memory\n");
+        "usage: hwtk3-diag [--scenario NAME[,NAME...]] [--fast] [--amd-platform] [--dmi-scan]\n"
+        "                  [--list-scenarios]\n"
+        "  --scenario      set up the virtual notebook (default: default)\n"
+        "  --fast          run the library's pauses on the virtual clock\n"
+        "  --amd-platform  the notebook is an AMD platform (fan test)\n"
+        "  --dmi-scan      read the machine identity from physical memory\n");
 }
 
 bool Parse(int argc, char** argv, Options& options) {
@@ -37,6 +41,8 @@ bool Parse(int argc, char** argv, Options& options) {
             options.fast = true;
         } else if (arg == "--dmi-scan") {
             options.dmiScan = true;
+        } else if (arg == "--amd-platform") {
+            options.amdPlatform = true;
         } else if (arg == "--list-scenarios") {
             for (const auto& s : hwtk3::sim::Scenarios()) std::printf("%-16s %s\n", s.name, s.description);
             std::exit(0);
@@ -85,6 +91,8 @@ int main(int argc, char** argv) {
         notebook.clock.UseRealTime(true);
     }
     hwtk3::platform::testing::SetFirmwareTableHost(&hwtk3::sim::FirmwareHost());
+    static hwtk3::sim::AcpiDeviceHost acpiDevices;
+    hwtk3::platform::testing::SetDeviceHost(&acpiDevices);
     std::printf("hwtk3-diag on the virtual notebook (scenario %s)\n", options.scenario.c_str());
 
     std::vector<Step> steps;
@@ -107,11 +115,61 @@ int main(int argc, char** argv) {
         detail = bound == 1 ? "WinRing0 bound" : "Diag_InitHWIO returned 0";
         return bound == 1;
     }));
-    steps.push_back(Run("EC firmware version", [](std::string& detail) {
+    std::string firmware;
+    steps.push_back(Run("EC firmware version", [&firmware](std::string& detail) {
         char version[32] = {};
         const int ok = Diag_GetECFirmwareVer2(version, 31);
+        if (ok == 1) firmware = version;
         detail = ok == 1 ? std::string("\"") + version + "\"" : "no complete version text";
         return ok == 1;
+    }));
+    steps.push_back(Run("fan test", [&firmware, &options](std::string& detail) {
+        constexpr int kTargetRpm = 3000;
+        constexpr int kDutyLevel = 100;
+        constexpr int kPwmSetting = 60;
+        // The path the library takes, named the way it chooses it, and what
+        // that path commands.
+        std::string path = "ZLKD";
+        std::string target = std::to_string(kTargetRpm) + " RPM";
+        if (Diag_GetMachineType() != 0) {
+            path = "machine-type";
+            target = "duty level " + std::to_string(kDutyLevel);
+        } else if (options.amdPlatform) {
+            path = "AMD";
+        } else if (firmware.find("ZLKD") == std::string::npos) {
+            path = "PWM";
+            target = "setting " + std::to_string(kPwmSetting);
+        }
+        int rpm = kPwmSetting;  // the PWM map takes its setting from here
+        int temperature = 0;
+        const bool ok = Diag_FanCpu(kTargetRpm, kDutyLevel, &rpm, &temperature, !options.amdPlatform);
+        detail = path + " path, target " + target;
+        detail += ok ? ", measured " + std::to_string(rpm) + " RPM, CPU " + std::to_string(temperature) + " C"
+                     : ", Diag_FanCpu returned false";
+        return ok && rpm > 0;
+    }));
+    steps.push_back(Run("ACPI controls", [](std::string& detail) {
+        bool wlan = false, bluetooth = false, camera = false;
+        tDiagWifiBTPowerState power{};
+        unsigned char brightness = 0, modeHigh = 0, modeLow = 0;
+        const bool ok = Diag_GetACPISupportMethods(&wlan, &bluetooth, &camera) && Diag_GetWifiState(&power) &&
+                        Diag_GetBTState(&power) && Diag_GetCamState(&power) &&
+                        Diag_GetPanelBrightness(&brightness) && Diag_GetCPUMode(&modeHigh, &modeLow);
+        char text[160];
+        std::snprintf(text, sizeof text,
+                      "controls wlan=%d bt=%d cam=%d; power wlan=%u bt=%u cam=%u; brightness %u; "
+                      "CPU mode %02x %02x",
+                      wlan, bluetooth, camera, power.bWifi, power.bBT, power.bCam, brightness, modeHigh, modeLow);
+        detail = ok ? text : std::string("failed after: ") + text;
+        return ok;
+    }));
+    steps.push_back(Run("ACPI interface", [](std::string& detail) {
+        bool bluetooth = false, wlan = false;
+        const bool ok = Diag_AcpiNBQueryBTDevice(bluetooth) == 0 && Diag_AcpiNBQueryWifiDevice(wlan) == 0;
+        detail = ok ? std::string("Bluetooth ") + (bluetooth ? "present" : "absent") + ", wireless LAN " +
+                          (wlan ? "present" : "absent")
+                    : "HWRS failed";
+        return ok;
     }));
     steps.push_back(Run("release port I/O", [](std::string& detail) {
         Diag_FreeHWIO();

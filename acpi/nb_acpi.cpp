@@ -1,0 +1,105 @@
+#include "acpi/nb_acpi.h"
+
+#include <cstdio>
+#include <new>
+
+#include "include/hwtk3.h"
+
+namespace hwtk3::acpi {
+namespace {
+
+constexpr const char kMsgBledSuccess[] = "Success for BLED method!\n";
+constexpr const char kMsgHwrsSuccess[] = "Success for HWRS method!\n";
+constexpr const char kMsgFail[] = "Fail!\n";
+constexpr const char kMsgBluetoothReported[] = "bios reported BT is existed\n";
+constexpr const char kMsgWlanReported[] = "bios reported Wifi is existed\n";
+
+CVQMITF* g_nbAcpiInterface = nullptr;
+
+// The object belongs to another library: whatever it throws stops here,
+// as a failed call, instead of crossing our exports.
+bool Invoke(CVQMITF& object, std::uint32_t method, unsigned long& value) {
+    try {
+        return object.InvokeMethod(method, &value) != 0;
+    } catch (...) {
+        return false;
+    }
+}
+
+bool Invoke(CVQMITF& object, std::uint32_t method, std::uint32_t argument, unsigned long& scratch) {
+    try {
+        return object.InvokeMethod(method, argument, &scratch) != 0;
+    } catch (...) {
+        return false;
+    }
+}
+
+// Both presence queries: "HWRS", then the export's bit.
+int QueryHardware(std::uint32_t bit, const char* reportedLine, bool& present) {
+    if (!AcquireNbAcpiInterface()) return kNbFailure;
+    int result = kNbFailure;
+    unsigned long bits = 0;
+    if (Invoke(*g_nbAcpiInterface, kMethodHWRS, bits)) {
+        std::fputs(kMsgHwrsSuccess, stdout);
+        present = (bits & bit) != 0;
+        if (present) std::fputs(reportedLine, stdout);
+        result = kNbSuccess;
+    } else {
+        std::fputs(kMsgFail, stdout);
+    }
+    ReleaseNbAcpiInterface();
+    return result;
+}
+
+}  // namespace
+
+CVQMITF* NbAcpiInterface() { return g_nbAcpiInterface; }
+
+bool AcquireNbAcpiInterface() {
+    if (g_nbAcpiInterface != nullptr) return true;
+    // No exception for an exhausted heap: no memory means no object.
+    void* storage = ::operator new(kNbAcpiObjectSize, std::nothrow);
+    if (storage == nullptr) return false;
+    try {
+        g_nbAcpiInterface = new (storage) CVQMITF();
+    } catch (...) {
+        ::operator delete(storage);
+        g_nbAcpiInterface = nullptr;
+    }
+    return g_nbAcpiInterface != nullptr;
+}
+
+void ReleaseNbAcpiInterface() {
+    if (g_nbAcpiInterface == nullptr) return;
+    CVQMITF* object = g_nbAcpiInterface;
+    g_nbAcpiInterface = nullptr;
+    object->~CVQMITF();
+    ::operator delete(object);
+}
+
+}  // namespace hwtk3::acpi
+
+using namespace hwtk3;
+
+int Diag_AcpiNBSetBTPowerOn(bool on) {
+    if (!acpi::AcquireNbAcpiInterface()) return acpi::kNbFailure;
+    int result = acpi::kNbFailure;
+    // What the object writes back for a command means nothing to us.
+    unsigned long scratch = 0;
+    if (acpi::Invoke(*acpi::NbAcpiInterface(), acpi::kMethodBLED, on ? acpi::kBledOn : acpi::kBledOff, scratch)) {
+        std::fputs(acpi::kMsgBledSuccess, stdout);
+        result = acpi::kNbSuccess;
+    } else {
+        std::fputs(acpi::kMsgFail, stdout);
+    }
+    acpi::ReleaseNbAcpiInterface();
+    return result;
+}
+
+int Diag_AcpiNBQueryBTDevice(bool& present) {
+    return acpi::QueryHardware(acpi::kHardwareBluetooth, acpi::kMsgBluetoothReported, present);
+}
+
+int Diag_AcpiNBQueryWifiDevice(bool& present) {
+    return acpi::QueryHardware(acpi::kHardwareWlan, acpi::kMsgWlanReported, present);
+}

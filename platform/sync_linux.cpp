@@ -1,0 +1,33 @@
+#include <pthread.h>
+
+#include <new>
+
+#include "platform/sync.h"
+
+namespace hwtk3::platform {
+
+static_assert(sizeof(pthread_mutex_t) <= 64, "CriticalSection storage too small");
+
+CriticalSection::CriticalSection() {
+    pthread_mutexattr_t attributes;
+    pthread_mutexattr_init(&attributes);
+    pthread_mutexattr_settype(&attributes, PTHREAD_MUTEX_RECURSIVE);
+    pthread_mutex_init(new (storage_) pthread_mutex_t, &attributes);
+    pthread_mutexattr_destroy(&attributes);
+}
+CriticalSection::~CriticalSection() { pthread_mutex_destroy(reinterpret_cast<pthread_mutex_t*>(storage_)); }
+void CriticalSection::Enter() { pthread_mutex_lock(reinterpret_cast<pthread_mutex_t*>(storage_)); }
+void CriticalSection::Leave() { pthread_mutex_unlock(reinterpret_cast<pthread_mutex_t*>(storage_)); }
+
+// Other EC users on Linux do not announce themselves through a named object,
+// so there is nothing to open; the EC lock then covers this process only.
+HANDLE CreateMutexA(void*, BOOL, const char*) {
+    SetLastError(kErrorInvalidFunction);
+    return nullptr;
+}
+
+DWORD WaitForSingleObject(HANDLE, DWORD) { return kWaitFailed; }
+
+BOOL ReleaseMutex(HANDLE) { return 0; }
+
+}  // namespace hwtk3::platform
