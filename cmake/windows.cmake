@@ -12,6 +12,8 @@ set_target_properties(hwtk3 PROPERTIES PREFIX "" IMPORT_PREFIX "lib")
 target_include_directories(hwtk3 PUBLIC ${PROJECT_SOURCE_DIR})
 target_compile_definitions(hwtk3 PRIVATE HWTK3_BUILDING_DLL)
 target_compile_options(hwtk3 PRIVATE ${HWTK3_WARNINGS})
+# The battery class devices are found through the Setup API.
+target_link_libraries(hwtk3 PRIVATE setupapi)
 
 # Stand-ins: self-contained, on real time, scenarios from the environment.
 function(hwtk3_standin target output)

@@ -267,13 +267,16 @@ int Diag_ZLKDSetFanSpeed2(unsigned int rpm) {
     const std::uint8_t low = LowByte(value);
     std::printf(kMsgZlkdTarget, count, value, value, high, low);
 
-    ec::Exchange exchange(ec::EcPort68);
-    exchange.SendCommand(ec::kCmdTachometerWrite);
-    std::printf(kMsgZlkdPortWrite, ec::kCmdTachometerWrite, ec::EcPort68.command);
-    exchange.WriteData(high);
-    std::printf(kMsgZlkdPortWrite, high, ec::EcPort68.data);
-    exchange.WriteData(low);
-    std::printf(kMsgZlkdPortWrite, low, ec::EcPort68.data);
+    {
+        // One EC transaction; the pause after it is made with the EC free.
+        ec::Exchange exchange(ec::EcPort68);
+        exchange.SendCommand(ec::kCmdTachometerWrite);
+        std::printf(kMsgZlkdPortWrite, ec::kCmdTachometerWrite, ec::EcPort68.command);
+        exchange.WriteData(high);
+        std::printf(kMsgZlkdPortWrite, high, ec::EcPort68.data);
+        exchange.WriteData(low);
+        std::printf(kMsgZlkdPortWrite, low, ec::EcPort68.data);
+    }
     platform::Sleep(kStepPauseMs);
     return 1;
 }

@@ -90,14 +90,22 @@ std::uint8_t Exchange::ReadData() {
 }
 
 std::uint8_t Ec62Read(std::uint8_t index) {
+    std::uint8_t value = kNoAnswer;
+    Ec62TryRead(index, value);
+    return value;
+}
+
+bool Ec62TryRead(std::uint8_t index, std::uint8_t& value) {
     Transaction transaction;
-    if (!WaitIBF(EcPort62)) return kNoAnswer;
+    value = kNoAnswer;
+    if (!WaitIBF(EcPort62)) return false;
     hwio::WritePort(EcPort62.command, kCmdReadEc);
     platform::Sleep(kEc62ReadCommandPauseMs);
-    if (!WaitIBF(EcPort62)) return kNoAnswer;
+    if (!WaitIBF(EcPort62)) return false;
     hwio::WritePort(EcPort62.data, index);
     platform::Sleep(kEc62ReadIndexPauseMs);
-    return hwio::ReadPort(EcPort62.data);
+    value = hwio::ReadPort(EcPort62.data);
+    return true;
 }
 
 void Ec62Write(std::uint8_t index, std::uint8_t value) {
@@ -113,11 +121,18 @@ void Ec62Write(std::uint8_t index, std::uint8_t value) {
 }
 
 std::uint8_t Ec25CRead(std::uint16_t address) {
+    std::uint8_t value = kNoAnswer;
+    Ec25CTryRead(address, value);
+    return value;
+}
+
+bool Ec25CTryRead(std::uint16_t address, std::uint8_t& value) {
     Exchange exchange(EcPort25C);
     exchange.SendCommand(kCmdReadEc);
     exchange.WriteData(static_cast<std::uint8_t>(address >> 8));
     exchange.WriteData(static_cast<std::uint8_t>(address & 0xFF));
-    return exchange.ReadData();
+    value = exchange.ReadData();
+    return exchange.Answered();
 }
 
 void Ec25CWrite(std::uint16_t address, std::uint8_t value) {

@@ -117,6 +117,13 @@ void Ec62Write(std::uint8_t index, std::uint8_t value);
 
 // EC RAM above 0xFF through 0x25C/0x25D, address high byte first.
 std::uint8_t Ec25CRead(std::uint16_t address);
+
+// The same reads, telling whether the EC took every byte of the request
+// (and, on 0x25C/0x25D, handed out its answer). A caller that judges a
+// write by reading it back needs this: kNoAnswer has every bit set and can
+// look like the value it wrote.
+bool Ec62TryRead(std::uint8_t index, std::uint8_t& value);
+bool Ec25CTryRead(std::uint16_t address, std::uint8_t& value);
 void Ec25CWrite(std::uint16_t address, std::uint8_t value);
 
 // Fixed exchanges of the machine-type EC on 0x25C/0x25D.

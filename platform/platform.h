@@ -75,6 +75,70 @@ BOOL DeviceIoControl(HANDLE device, DWORD ioControlCode, void* inBuffer, DWORD i
                      DWORD outBufferSize, DWORD* bytesReturned, void* overlapped);
 BOOL CloseHandle(HANDLE handle);
 
+// Setup API and local memory: finding the devices of an interface class
+// (the battery class) and the buffers their interface details come in. On
+// Windows these are the SETUPAPI and KERNEL32 calls; on Linux our layer
+// enumerates the device host's batteries, or /sys/class/power_supply.
+using HDEVINFO = void*;
+using HLOCAL = void*;
+
+struct GUID {
+    std::uint32_t Data1;
+    std::uint16_t Data2;
+    std::uint16_t Data3;
+    std::uint8_t Data4[8];
+};
+
+inline bool operator==(const GUID& a, const GUID& b) {
+    if (a.Data1 != b.Data1 || a.Data2 != b.Data2 || a.Data3 != b.Data3) return false;
+    for (int i = 0; i < 8; ++i) {
+        if (a.Data4[i] != b.Data4[i]) return false;
+    }
+    return true;
+}
+
+struct SP_DEVICE_INTERFACE_DATA {
+    DWORD cbSize;
+    GUID InterfaceClassGuid;
+    DWORD Flags;
+    std::uintptr_t Reserved;
+};
+
+// The 32-bit Windows headers pack this record to 1 byte, so its fixed size
+// there is 5; elsewhere it follows the natural alignment.
+#if defined(_WIN32) && !defined(_WIN64)
+#  pragma pack(push, 1)
+#endif
+struct SP_DEVICE_INTERFACE_DETAIL_DATA_A {
+    DWORD cbSize;
+    char DevicePath[1];
+};
+#if defined(_WIN32) && !defined(_WIN64)
+#  pragma pack(pop)
+static_assert(sizeof(SP_DEVICE_INTERFACE_DATA) == 28, "SP_DEVICE_INTERFACE_DATA layout");
+static_assert(sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) == 5, "SP_DEVICE_INTERFACE_DETAIL_DATA_A layout");
+static_assert(sizeof(GUID) == 16, "GUID layout");
+#endif
+
+constexpr DWORD kDigcfPresent = 0x2;           // DIGCF_PRESENT
+constexpr DWORD kDigcfDeviceInterface = 0x10;  // DIGCF_DEVICEINTERFACE
+constexpr DWORD kSpintActive = 0x1;            // SPINT_ACTIVE
+constexpr DWORD kLptr = 0x40;                  // LPTR: fixed, zero-filled
+constexpr DWORD kErrorInvalidHandle = 6;          // ERROR_INVALID_HANDLE
+constexpr DWORD kErrorInvalidParameter = 87;      // ERROR_INVALID_PARAMETER
+constexpr DWORD kErrorInvalidUserBuffer = 1784;   // ERROR_INVALID_USER_BUFFER
+
+HDEVINFO SetupDiGetClassDevsA(const GUID* classGuid, const char* enumerator, void* parentWindow, DWORD flags);
+BOOL SetupDiEnumDeviceInterfaces(HDEVINFO set, void* deviceInfoData, const GUID* interfaceClassGuid,
+                                 DWORD memberIndex, SP_DEVICE_INTERFACE_DATA* interfaceData);
+BOOL SetupDiGetDeviceInterfaceDetailA(HDEVINFO set, SP_DEVICE_INTERFACE_DATA* interfaceData,
+                                      SP_DEVICE_INTERFACE_DETAIL_DATA_A* detail, DWORD detailSize,
+                                      DWORD* requiredSize, void* deviceInfoData);
+BOOL SetupDiDestroyDeviceInfoList(HDEVINFO set);
+
+HLOCAL LocalAlloc(DWORD flags, std::size_t bytes);
+HLOCAL LocalFree(HLOCAL memory);  // nullptr on success
+
 }  // namespace hwtk3::platform
 
 #endif  // HWTK3_PLATFORM_PLATFORM_H

@@ -64,6 +64,14 @@ void SetFirmwareTableHost(FirmwareTableHost* host);
 // nullptr to restore it.
 void SetFirmwareTableDirectory(const char* directory);
 
+// Device information sets and LocalAlloc blocks the Linux layer has handed
+// out and not yet had back, so tests can check every one is released.
+struct SetupApiResources {
+    int deviceInfoSets;
+    int localAllocations;
+};
+SetupApiResources OutstandingSetupApiResources();
+
 }  // namespace hwtk3::platform::testing
 
 #endif  // HWTK3_PLATFORM_TESTING_H

@@ -11,7 +11,9 @@
 #endif
 
 #include "sim/acpi_driver.h"
+#include "sim/battery_model.h"
 #include "sim/clock.h"
+#include "sim/device_host.h"
 #include "sim/ec_model.h"
 #include "sim/fan_model.h"
 #include "sim/physical_memory.h"
@@ -55,6 +57,9 @@ public:
     PortIoDriver driver;
     FirmwareTableService firmware;
     AcpiModel acpi{clock};
+    ChargeSwitch chargeSwitch{ec};
+    Batteries batteries;
+    NotebookDeviceHost devices{*this};  // what the library's device calls reach
 
     // The six entry points of the port-I/O library.
     std::uint32_t GetDllStatus();

@@ -20,6 +20,27 @@ void FanPlatform(Notebook& n, FanModel::Map map, const char* firmware) {
     n.fan.Install(map);
     n.ec.firmwareVersion = firmware;
 }
+void NoBattery(Notebook& n) { n.batteries.devices.clear(); }
+void UpsOnly(Notebook& n) { n.batteries.devices = {UpsBattery(1)}; }
+void BatteryTagZero(Notebook& n) { n.batteries.devices.at(0).tag = 0; }
+void BatteryInfoFails(Notebook& n) { n.batteries.devices.at(0).informationQueryFails = true; }
+void BatteryStatusFails(Notebook& n) { n.batteries.devices.at(0).statusQueryFails = true; }
+void BatteryUnknownCapacity(Notebook& n) {
+    n.batteries.devices.at(0).status.Capacity = platform::battery::kUnknownCapacity;
+}
+void TwoBatteries(Notebook& n) {
+    BatteryDevice second = SystemBattery(2);
+    second.status.PowerState = platform::battery::kCharging | platform::battery::kPowerOnLine;
+    second.status.Voltage = 7400;
+    second.status.Capacity = 14800;
+    second.information.DesignedCapacity = 29600;
+    second.information.FullChargedCapacity = 29600;
+    n.batteries.devices.push_back(second);
+}
+void ChargeNeverSticks(Notebook& n) { n.chargeSwitch.sticksFromWrite = 0; }
+void ChargeSticksSecond(Notebook& n) { n.chargeSwitch.sticksFromWrite = 2; }
+void ChargeSticksThird(Notebook& n) { n.chargeSwitch.sticksFromWrite = 3; }
+void ChargeOtherBitFlips(Notebook& n) { n.chargeSwitch.flipOnWrite = 0x01; }
 void AcpiAbsent(Notebook& n) { n.acpi.driver.faults.absent = true; }
 void AcpiIoctlFails(Notebook& n) { n.acpi.driver.faults.ioControlFails = true; }
 void AcpiSilent(Notebook& n) { n.acpi.driver.faults.silent = true; }
@@ -107,6 +128,18 @@ const std::vector<Scenario>& Scenarios() {
          [](Notebook& n) { FanPlatform(n, FanModel::Map::Amd, "QA 2.01.00"); }},
         {"machine-type", "machine-type EC: Fan0 duty and control flag on 0x25C/0x25D",
          [](Notebook& n) { FanPlatform(n, FanModel::Map::MachineType, "QM 3.00.05"); }},
+        {"no-battery", "no battery class device", NoBattery},
+        {"ups-only", "the only battery class device is a UPS", UpsOnly},
+        {"battery-tag0", "the battery reports tag 0 (no battery in the slot)", BatteryTagZero},
+        {"battery-info-fails", "the battery's information query fails", BatteryInfoFails},
+        {"battery-status-fails", "the battery's status query fails", BatteryStatusFails},
+        {"battery-unknown-capacity", "the battery reports its remaining capacity as unknown",
+         BatteryUnknownCapacity},
+        {"two-batteries", "a second battery, 7.4 V and charging, after the first", TwoBatteries},
+        {"charge-never-sticks", "EC: the charge-switch bit never takes a write", ChargeNeverSticks},
+        {"charge-sticks-second", "EC: the charge-switch bit takes only the second write on", ChargeSticksSecond},
+        {"charge-sticks-third", "EC: the charge-switch bit takes only the third write on", ChargeSticksThird},
+        {"charge-bit-flips", "EC: bit 0 of the charge-switch byte changes after every write", ChargeOtherBitFlips},
         {"acpi-absent", "no ACPI control driver", AcpiAbsent},
         {"acpi-ioctl-fails", "ACPI control driver fails every I/O control", AcpiIoctlFails},
         {"acpi-silent", "ACPI control driver succeeds without writing a reply", AcpiSilent},

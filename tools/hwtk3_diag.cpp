@@ -20,16 +20,18 @@ struct Options {
     bool fast = false;  // virtual clock: the library's pauses cost nothing
     bool dmiScan = false;  // identity from the BIOS area instead of the firmware service
     bool amdPlatform = false;  // fan test without the EC platform flag
+    bool chargeSwitch = false;  // switch charging off and on again
 };
 
 void Usage() {
     std::printf(
-        "usage: hwtk3-diag [--scenario NAME[,NAME...]] [--fast] [--amd-platform] [--dmi-scan]\n"
-        "                  [--list-scenarios]\n"
-        "  --scenario      set up the virtual notebook (default: default)\n"
-        "  --fast          run the library's pauses on the virtual clock\n"
-        "  --amd-platform  the notebook is an AMD platform (fan test)\n"
-        "  --dmi-scan      read the machine identity from physical memory\n");
+        "usage: hwtk3-diag [--scenario NAME[,NAME...]] [--fast] [--amd-platform] [--charge-switch]\n"
+        "                  [--dmi-scan] [--list-scenarios]\n"
+        "  --scenario       set up the virtual notebook (default: default)\n"
+        "  --fast           run the library's pauses on the virtual clock\n"
+        "  --amd-platform   the notebook is an AMD platform (fan test)\n"
+        "  --charge-switch  switch battery charging off, read it back, switch it on\n"
+        "  --dmi-scan       read the machine identity from physical memory\n");
 }
 
 bool Parse(int argc, char** argv, Options& options) {
@@ -43,6 +45,8 @@ bool Parse(int argc, char** argv, Options& options) {
             options.dmiScan = true;
         } else if (arg == "--amd-platform") {
             options.amdPlatform = true;
+        } else if (arg == "--charge-switch") {
+            options.chargeSwitch = true;
         } else if (arg == "--list-scenarios") {
             for (const auto& s : hwtk3::sim::Scenarios()) std::printf("%-16s %s\n", s.name, s.description);
             std::exit(0);
@@ -91,8 +95,9 @@ int main(int argc, char** argv) {
         notebook.clock.UseRealTime(true);
     }
     hwtk3::platform::testing::SetFirmwareTableHost(&hwtk3::sim::FirmwareHost());
-    static hwtk3::sim::AcpiDeviceHost acpiDevices;
-    hwtk3::platform::testing::SetDeviceHost(&acpiDevices);
+    // The notebook's devices (its batteries and the ACPI control driver)
+    // answer the library's device calls.
+    hwtk3::platform::testing::SetDeviceHost(&notebook.devices);
     std::printf("hwtk3-diag on the virtual notebook (scenario %s)\n", options.scenario.c_str());
 
     std::vector<Step> steps;
@@ -170,6 +175,32 @@ int main(int argc, char** argv) {
                           (wlan ? "present" : "absent")
                     : "HWRS failed";
         return ok;
+    }));
+    if (options.chargeSwitch) {
+        steps.push_back(Run("charge switch round trip", [](std::string& detail) {
+            const bool off = Diag_SetBatteryChargeEnabled(false);
+            const unsigned state = Diag_GetBatteryChargeState();
+            // Charging goes back on whatever the switch-off did.
+            const bool on = Diag_SetBatteryChargeEnabled(true);
+            char text[96];
+            std::snprintf(text, sizeof text, "off %s, EC byte 0x%02X, on %s", off ? "ok" : "FAILED", state,
+                          on ? "ok" : "FAILED");
+            detail = text;
+            return off && (state & 0x40) != 0 && on;
+        }));
+    }
+    steps.push_back(Run("battery status", [](std::string& detail) {
+        tBattery battery{};
+        if (!Diag_BatteryState(&battery)) {
+            detail = "no battery found";
+            return false;
+        }
+        char text[160];
+        std::snprintf(text, sizeof text, "%s, design %d mAh, full %d mAh, remaining %d mAh (%d%%), %.3f V",
+                      battery.state.c_str(), battery.designCapacity, battery.fullChargeCapacity,
+                      battery.remainingCapacity, battery.remainingPercentage, battery.voltage);
+        detail = text;
+        return true;
     }));
     steps.push_back(Run("release port I/O", [](std::string& detail) {
         Diag_FreeHWIO();

@@ -1,0 +1,118 @@
+// Diag_GetBatteryChargeState, Diag_SetBatteryChargeEnabled and
+// Diag_IsBatteryChargeEnabled. The EC never confirms a write, so a switch
+// counts as made only when a read-back shows it.
+#include "battery/charge_control.h"
+
+#include <cstdint>
+#include <cstdio>
+
+#include "hwio/ec.h"
+#include "hwio/port_io.h"
+#include "include/hwtk3.h"
+#include "platform/platform.h"
+#include "smbios/identity.h"
+
+namespace hwtk3::battery {
+namespace {
+
+constexpr const char kMsgSetCharging[] = "Set battery to charging state\n";
+constexpr const char kMsgSetDischarging[] = "Set battery to discharging state\n";
+constexpr const char kMsgOriginal4F8[] = "Ori. 0x4F8: 0x%X\n";
+constexpr const char kMsgReadBack4F8[] = "Read back 0x4F8: 0x%X\n";
+constexpr const char kMsgData4F8[] = "Data in 0x4F8: 0x%X\n";
+constexpr const char kMsgOriginalD2[] = "Original data of address 0xD2 = 0x%X\n";
+constexpr const char kMsgReadBackD2[] = "Read address 0xD2 back, value = 0x%X\n";
+constexpr const char kMsgSuccessCharging[] = "Success !! battery is charging.\n";
+constexpr const char kMsgSuccessDischarging[] = "Success !! battery is discharging.\n";
+constexpr const char kMsgStillDischarging[] = "Fail !! battery is still discharging.\n";
+constexpr const char kMsgStillCharging[] = "Fail !! battery is still charging.\n";
+constexpr const char kMsgBankId[] = "EC RAM Bank ID: %u\n";
+constexpr const char kMsgRetry[] = "Retry to write EC RAM again!\n";
+
+// The switch byte with bit 6 for the wanted state, other bits as read.
+std::uint8_t Switched(std::uint8_t byte, bool enable) {
+    return enable ? static_cast<std::uint8_t>(byte & ~kChargingOffBit)
+                  : static_cast<std::uint8_t>(byte | kChargingOffBit);
+}
+
+bool ShowsWanted(std::uint8_t byte, bool enable) { return ((byte & kChargingOffBit) == 0) == enable; }
+
+// One write of EC address 0x04F8 and its read-back, all eight bits
+// compared. A read-back the EC never answered is a failure, whatever
+// value it seems to carry.
+bool SwitchMachineType(bool enable) {
+    std::uint8_t wanted = 0;
+    {
+        ec::Transaction readModifyWrite;  // no other program's write between our read and ours
+        const std::uint8_t original = ec::Ec25CRead(kChargeSwitchAddress);
+        std::printf(kMsgOriginal4F8, original);
+        wanted = Switched(original, enable);
+        ec::Ec25CWrite(kChargeSwitchAddress, wanted);
+    }
+    std::uint8_t readBack = 0;
+    const bool answered = ec::Ec25CTryRead(kChargeSwitchAddress, readBack);
+    std::printf(kMsgReadBack4F8, readBack);
+    return answered && readBack == wanted;
+}
+
+bool SetMachineType(bool enable) {
+    for (int attempt = 0; attempt < kSwitchAttempts; ++attempt) {
+        if (SwitchMachineType(enable)) return true;
+        platform::Sleep(kRetryPauseMs);
+    }
+    return false;
+}
+
+// Passes of one write and up to three read-backs of EC RAM 0xD2, the bank
+// identifier after each failed pass.
+bool SetEcRam(bool enable) {
+    for (int pass = 0; pass < kPasses; ++pass) {
+        if (pass > 0) {
+            platform::Sleep(kRetryPauseMs);
+            std::fputs(kMsgRetry, stdout);
+            std::fputs(enable ? kMsgSetCharging : kMsgSetDischarging, stdout);
+        }
+        {
+            ec::Transaction readModifyWrite;
+            const std::uint8_t original = ec::Ec62Read(kChargeSwitchRamIndex);
+            std::printf(kMsgOriginalD2, original);
+            ec::Ec62Write(kChargeSwitchRamIndex, Switched(original, enable));
+        }
+        for (int readBack = 0; readBack < kReadBacksPerPass; ++readBack) {
+            std::uint8_t value = 0;
+            const bool answered = ec::Ec62TryRead(kChargeSwitchRamIndex, value);
+            std::printf(kMsgReadBackD2, value);
+            if (answered && ShowsWanted(value, enable)) {
+                std::fputs(enable ? kMsgSuccessCharging : kMsgSuccessDischarging, stdout);
+                return true;
+            }
+            std::fputs(enable ? kMsgStillDischarging : kMsgStillCharging, stdout);
+            platform::Sleep(kRetryPauseMs);
+        }
+        std::printf(kMsgBankId, static_cast<unsigned>(ec::Ec62Read(kEcRamBankIdIndex)));
+    }
+    return false;
+}
+
+}  // namespace
+}  // namespace hwtk3::battery
+
+using namespace hwtk3;
+
+unsigned char Diag_GetBatteryChargeState(void) {
+    if (!hwio::HwioReady()) return 0;
+    return ec::Ec62Read(battery::kChargeSwitchRamIndex);
+}
+
+bool Diag_SetBatteryChargeEnabled(bool enabled) {
+    if (!hwio::HwioReady()) return false;
+    std::fputs(enabled ? battery::kMsgSetCharging : battery::kMsgSetDischarging, stdout);
+    return smbios::MachineType() != 0 ? battery::SetMachineType(enabled) : battery::SetEcRam(enabled);
+}
+
+bool Diag_IsBatteryChargeEnabled(void) {
+    if (!hwio::HwioReady() || smbios::MachineType() == 0) return false;
+    const std::uint8_t byte = ec::Ec25CRead(battery::kChargeSwitchAddress);
+    std::printf(battery::kMsgData4F8, byte);
+    return (byte & battery::kChargingOffBit) == 0;
+}

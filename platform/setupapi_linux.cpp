@@ -1,0 +1,140 @@
+// The Setup API over the battery class, and LocalAlloc/LocalFree, for
+// Linux. A device information set is a snapshot of the battery device
+// paths: the device host's when one is set, otherwise the power supplies
+// of /sys/class/power_supply. Only the battery interface class has members.
+#include <cstddef>
+#include <cstdlib>
+#include <cstring>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/battery_class.h"
+#include "platform/linux_services.h"
+#include "platform/platform.h"
+#include "platform/testing.h"
+
+namespace hwtk3::platform {
+namespace {
+
+struct DeviceInfoSet {
+    std::vector<std::string> paths;
+};
+
+std::set<DeviceInfoSet*> g_sets;
+int g_localAllocations = 0;
+
+DeviceInfoSet* LiveSet(HDEVINFO handle) {
+    auto* set = static_cast<DeviceInfoSet*>(handle);
+    return g_sets.count(set) != 0 ? set : nullptr;
+}
+
+}  // namespace
+
+namespace testing {
+SetupApiResources OutstandingSetupApiResources() {
+    return SetupApiResources{static_cast<int>(g_sets.size()), g_localAllocations};
+}
+}  // namespace testing
+
+HDEVINFO SetupDiGetClassDevsA(const GUID* classGuid, const char*, void*, DWORD flags) {
+    if ((flags & kDigcfDeviceInterface) == 0 || classGuid == nullptr) {
+        // Sets of device classes rather than interfaces are not modelled.
+        SetLastError(kErrorInvalidParameter);
+        return kInvalidHandleValue;
+    }
+    auto* set = new DeviceInfoSet;
+    if (*classGuid == battery::kBatteryClassGuid) {
+        testing::DeviceHost* host = testing::CurrentDeviceHost();
+        set->paths = host != nullptr ? host->BatteryInterfaces() : internal::PowerSupplyInterfaces();
+    }
+    g_sets.insert(set);
+    return set;
+}
+
+BOOL SetupDiEnumDeviceInterfaces(HDEVINFO handle, void*, const GUID* interfaceClassGuid, DWORD memberIndex,
+                                 SP_DEVICE_INTERFACE_DATA* interfaceData) {
+    DeviceInfoSet* set = LiveSet(handle);
+    if (set == nullptr) {
+        SetLastError(kErrorInvalidHandle);
+        return 0;
+    }
+    if (interfaceData == nullptr || interfaceData->cbSize != sizeof(SP_DEVICE_INTERFACE_DATA) ||
+        interfaceClassGuid == nullptr) {
+        SetLastError(kErrorInvalidUserBuffer);
+        return 0;
+    }
+    if (!(*interfaceClassGuid == battery::kBatteryClassGuid) || memberIndex >= set->paths.size()) {
+        SetLastError(kErrorNoMoreItems);
+        return 0;
+    }
+    interfaceData->InterfaceClassGuid = *interfaceClassGuid;
+    interfaceData->Flags = kSpintActive;
+    interfaceData->Reserved = static_cast<std::uintptr_t>(memberIndex) + 1;  // 0 marks "not from us"
+    return 1;
+}
+
+BOOL SetupDiGetDeviceInterfaceDetailA(HDEVINFO handle, SP_DEVICE_INTERFACE_DATA* interfaceData,
+                                      SP_DEVICE_INTERFACE_DETAIL_DATA_A* detail, DWORD detailSize,
+                                      DWORD* requiredSize, void*) {
+    DeviceInfoSet* set = LiveSet(handle);
+    if (set == nullptr) {
+        SetLastError(kErrorInvalidHandle);
+        return 0;
+    }
+    if (interfaceData == nullptr || interfaceData->Reserved == 0 || interfaceData->Reserved > set->paths.size()) {
+        SetLastError(kErrorInvalidParameter);
+        return 0;
+    }
+    const std::string& path = set->paths[interfaceData->Reserved - 1];
+    const std::size_t needed = offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath) + path.size() + 1;
+    if (requiredSize != nullptr) *requiredSize = static_cast<DWORD>(needed);
+    if (detail == nullptr) {
+        SetLastError(detailSize == 0 ? kErrorInsufficientBuffer : kErrorInvalidUserBuffer);
+        return 0;
+    }
+    if (detail->cbSize != sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A)) {
+        SetLastError(kErrorInvalidUserBuffer);
+        return 0;
+    }
+    if (detailSize < needed) {
+        SetLastError(kErrorInsufficientBuffer);
+        return 0;
+    }
+    std::memcpy(detail->DevicePath, path.c_str(), path.size() + 1);
+    return 1;
+}
+
+BOOL SetupDiDestroyDeviceInfoList(HDEVINFO handle) {
+    DeviceInfoSet* set = LiveSet(handle);
+    if (set == nullptr) {
+        SetLastError(kErrorInvalidHandle);
+        return 0;
+    }
+    g_sets.erase(set);
+    delete set;
+    return 1;
+}
+
+HLOCAL LocalAlloc(DWORD flags, std::size_t bytes) {
+    // Every block is zero-filled; LPTR asks for that, and the others do not
+    // mind. A request for 0 bytes still yields a block of its own.
+    (void)flags;
+    void* block = std::calloc(bytes != 0 ? bytes : 1, 1);
+    if (block == nullptr) {
+        SetLastError(kErrorNotEnoughMemory);
+        return nullptr;
+    }
+    ++g_localAllocations;
+    return block;
+}
+
+HLOCAL LocalFree(HLOCAL memory) {
+    if (memory != nullptr) {
+        --g_localAllocations;
+        std::free(memory);
+    }
+    return nullptr;
+}
+
+}  // namespace hwtk3::platform
