@@ -1,9 +1,10 @@
-// Decoding speed of a large structure table (64 KB, 600 structures) through
+// Decoding speed of a large structure table (64 KB, 500 and more structures) through
 // the physical-memory path's walk, and the firmware path's lookups on the
 // same table.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <string>
@@ -20,8 +21,9 @@ namespace {
 
 using hwtk3::sim::Bytes;
 
-constexpr int kStructures = 600;
-constexpr std::size_t kTableLimit = 0xFFFF;
+constexpr int kLeastStructures = 500;
+constexpr std::size_t kTableLimit = 0xFFFF;  // an entry point's u16 length
+constexpr std::size_t kRoomForLast = 0x200;  // system, baseboard, end of table
 
 // Processors, caches, memory devices, OEM strings and others; the system
 // and baseboard structures come last, the firmware path's worst case.
@@ -31,22 +33,28 @@ const Bytes& LargeTable(std::uint16_t& count) {
         namespace sim = hwtk3::sim;
         sim::TableBuilder b;
         const std::array<std::uint8_t, 8> id = {1, 2, 3, 4, 5, 6, 7, 8};
-        for (int i = 0; b.Count() < kStructures - 3; ++i) {
+        std::size_t size = 0;
+        for (int i = 0; size + kRoomForLast < kTableLimit; ++i) {
             const std::string n = std::to_string(i);
             switch (i % 6) {
-                case 0: b.Add(sim::ProcessorInformation("CPU" + n, "QuantaSil", id, "Core q7 #" + n, 100, 4700, 2100)); break;
-                case 1: b.Add(sim::CacheInformation("L" + n, 0x8100, 0x8100, 1)); break;
-                case 2: b.Add(sim::MemoryDevice("DIMM" + n, 0x2000, 4800)); break;
-                case 3: b.Add(sim::OemStrings({"a" + n, "b", "90QV" + n})); break;
-                case 4: b.Add(sim::SystemEnclosure("Quorvex", "1." + n, "SN" + n)); break;
-                default: b.Add(sim::Structure(9).Text("Slot " + n).Raw(Bytes(13, 0))); break;
+                case 0:
+                    b.Add(sim::ProcessorInformation("U3E1 socket " + n, "QuantaSil", id,
+                                                    "QuantaSil Core q7-1260P @ 2.10GHz #" + n, 100, 4700, 2100));
+                    break;
+                case 1: b.Add(sim::CacheInformation("L2 Cache of core " + n, 0x8100, 0x8100, 1)); break;
+                case 2: b.Add(sim::MemoryDevice("Controller0-ChannelA-DIMM" + n, 0x2000, 4800)); break;
+                case 3: b.Add(sim::OemStrings({"Quorvex OEM " + n, "QV-PLATFORM K5402", "90QV0A71-M" + n})); break;
+                case 4: b.Add(sim::SystemEnclosure("Quorvex Computer Inc.", "1." + n, "QV5402K0217A" + n)); break;
+                default: b.Add(sim::Structure(9).Text("M.2 SSD slot " + n).Raw(Bytes(13, 0))); break;
             }
+            size = b.Table().size();
         }
         b.Add(sim::SystemInformation("Quorvex Computer Inc.", "Aero", "1", "SN", {}, "SKU", "Aero"));
         b.Add(sim::BaseboardInformation("Quorvex", "K5402", "1", "ZelkaK5402", ""));
         b.Add(sim::EndOfTable());
         Bytes t = b.Table();
         s_count = b.Count();
+        if (s_count < kLeastStructures || t.size() > kTableLimit) std::abort();
         return t;
     }();
     count = s_count;
@@ -145,7 +153,7 @@ int main(int argc, char** argv) {
     std::FILE* quiet = std::freopen("/dev/null", "w", stdout);
     (void)quiet;
     benchmark::Initialize(&argc, argv);
-    benchmark::ConsoleReporter reporter;
+    benchmark::ConsoleReporter reporter(benchmark::ConsoleReporter::OO_Tabular);
     reporter.SetOutputStream(&std::cerr);
     reporter.SetErrorStream(&std::cerr);
     benchmark::RunSpecifiedBenchmarks(&reporter);
