@@ -56,12 +56,13 @@ HMODULE LoadLibraryA(const char* fileName) {
         return nullptr;
     }
     const std::string name = fileName;
-    if (EqualsIgnoringCase(name, kKernel32Path)) {
+    const std::string* override = internal::ModulePathOverride(name);
+    if (override == nullptr && EqualsIgnoringCase(name, kKernel32Path)) {
         internal::NoteModuleLoaded(&g_kernel32Module, name);
         return &g_kernel32Module;
     }
     std::string path = SharedObjectName(name);
-    if (const std::string* override = internal::ModulePathOverride(name)) path = *override;
+    if (override != nullptr) path = *override;
     if (path.empty()) {
         SetLastError(kErrorModNotFound);
         return nullptr;
@@ -101,7 +102,9 @@ ProcAddress GetProcAddress(HMODULE module, const char* procName) {
         return nullptr;
     }
     ProcAddress address = nullptr;
-    if (module == &g_kernel32Module) {
+    if (internal::FirmwareTableOverride(procName, address)) {
+        // The virtual notebook's firmware table service.
+    } else if (module == &g_kernel32Module) {
         address = internal::Kernel32ProcAddress(procName);
     } else {
         address = reinterpret_cast<ProcAddress>(dlsym(module, procName));

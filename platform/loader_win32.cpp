@@ -99,6 +99,11 @@ HMODULE LoadLibraryFromInstallFolders(const char* fileName) {
 }
 
 ProcAddress GetProcAddress(HMODULE module, const char* procName) {
+    ProcAddress address = nullptr;
+    if (internal::FirmwareTableOverride(procName, address)) {
+        if (address == nullptr) ::SetLastError(ERROR_PROC_NOT_FOUND);
+        return address;
+    }
     return reinterpret_cast<ProcAddress>(
         ::GetProcAddress(static_cast<::HMODULE>(module), procName));
 }

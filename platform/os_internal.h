@@ -26,6 +26,11 @@ BOOL OsDeviceIoControl(HANDLE device, DWORD ioControlCode, void* inBuffer, DWORD
                        DWORD outBufferSize, DWORD* bytesReturned, void* overlapped);
 BOOL OsCloseHandle(HANDLE handle);
 
+// When a firmware table host is set and `procName` is
+// "GetSystemFirmwareTable": true, with `address` the host's entry point (or
+// null when the host hides the export). False otherwise.
+bool FirmwareTableOverride(const char* procName, ProcAddress& address);
+
 }  // namespace hwtk3::platform::internal
 
 #endif  // HWTK3_PLATFORM_OS_INTERNAL_H

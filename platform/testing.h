@@ -43,6 +43,27 @@ public:
 void SetDeviceHost(DeviceHost* host);
 DeviceHost* CurrentDeviceHost();
 
+// Stands in for the firmware table service: when set, GetProcAddress for
+// "GetSystemFirmwareTable" yields an entry point that asks this host
+// instead of the OS. The virtual notebook implements it. Pass nullptr to
+// restore the OS.
+class FirmwareTableHost {
+public:
+    virtual ~FirmwareTableHost() = default;
+    // False: kernel32.dll has no such export, as on Windows before Vista.
+    virtual bool Exported() = 0;
+    // GetSystemFirmwareTable's contract: the answer size (the size needed
+    // when `buffer` is null or `size` is too small), 0 and an error code
+    // when there is no such table.
+    virtual DWORD GetTable(DWORD provider, DWORD tableId, void* buffer, DWORD size, DWORD& error) = 0;
+};
+void SetFirmwareTableHost(FirmwareTableHost* host);
+
+// Linux only: the directory our GetSystemFirmwareTable reads the SMBIOS
+// entry point and table from instead of /sys/firmware/dmi/tables. Pass
+// nullptr to restore it.
+void SetFirmwareTableDirectory(const char* directory);
+
 // Device information sets and LocalAlloc blocks the Linux layer has handed
 // out and not yet had back, so tests can check every one is released.
 struct SetupApiResources {

@@ -1,6 +1,9 @@
 #include "sim/notebook.h"
 
+#include <cstring>
 #include <memory>
+
+#include "sim/smbios_builder.h"
 
 namespace hwtk3::sim {
 namespace {
@@ -21,6 +24,37 @@ Notebook& Current() {
 Notebook& ResetCurrent() {
     g_current = std::make_unique<Notebook>();
     return *g_current;
+}
+
+Notebook::Notebook() { InstallMachine(*this, MachineIdentity{}); }
+
+std::uint32_t Notebook::GetSystemFirmwareTable(std::uint32_t provider, std::uint32_t tableId, void* buffer,
+                                               std::uint32_t size, std::uint32_t& error) {
+    constexpr std::uint32_t kProviderRsmb = 0x52534D42;  // 'RSMB'
+    constexpr std::uint32_t kErrorInvalidFunction = 1;
+    constexpr std::uint32_t kErrorNotFound = 2;
+    constexpr std::uint32_t kErrorInsufficientBuffer = 122;
+    (void)tableId;
+    ++firmware.calls;
+    if (provider != kProviderRsmb) {
+        error = kErrorInvalidFunction;
+        return 0;
+    }
+    if (firmware.rsmb.empty()) {
+        error = kErrorNotFound;
+        return 0;
+    }
+    const auto needed = static_cast<std::uint32_t>(firmware.rsmb.size());
+    if (buffer == nullptr || size < needed) {
+        error = kErrorInsufficientBuffer;
+        return needed;
+    }
+    if (firmware.fillFails) {
+        error = kErrorNotFound;
+        return 0;
+    }
+    std::memcpy(buffer, firmware.rsmb.data(), needed);
+    return needed;
 }
 
 std::uint32_t Notebook::GetDllStatus() {

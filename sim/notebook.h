@@ -5,6 +5,7 @@
 #define HWTK3_SIM_NOTEBOOK_H
 
 #include <cstdint>
+#include <vector>
 #if !defined(_WIN32)
 #  include <mutex>
 #endif
@@ -32,9 +33,19 @@ struct PortIoDriver {
     int accessesUninitialized = 0;  // port or memory access before InitializeOls
 };
 
+// The firmware table service (GetSystemFirmwareTable) as the notebook's
+// firmware presents it.
+struct FirmwareTableService {
+    std::vector<std::uint8_t> rsmb;  // the 'RSMB' answer; empty: no table
+    bool exported = true;            // false: kernel32.dll lacks the export
+    bool fillFails = false;          // the call with a buffer answers 0
+    int calls = 0;
+};
+
 class Notebook {
 public:
-    Notebook() = default;
+    // The default Quorvex machine, its SMBIOS in place.
+    Notebook();
     Notebook(const Notebook&) = delete;
     Notebook& operator=(const Notebook&) = delete;
 
@@ -44,6 +55,7 @@ public:
     FanModel fan{ec, clock};
     PhysicalMemory memory;
     PortIoDriver driver;
+    FirmwareTableService firmware;
     AcpiModel acpi{clock};
     ChargeSwitch chargeSwitch{ec};
     Batteries batteries;
@@ -57,6 +69,11 @@ public:
     void WriteIoPortByte(std::uint16_t port, std::uint8_t value);
     std::uint32_t ReadPhysicalMemory(std::uint32_t address, std::uint8_t* buffer, std::uint32_t count,
                                      std::uint32_t unitSize);
+
+    // GetSystemFirmwareTable: the answer size (also when the buffer is
+    // missing or too small), or 0 and an error code.
+    std::uint32_t GetSystemFirmwareTable(std::uint32_t provider, std::uint32_t tableId, void* buffer,
+                                         std::uint32_t size, std::uint32_t& error);
 
     // A pause of the library: recorded, and the virtual clock moves on.
     void Sleep(std::uint32_t milliseconds);

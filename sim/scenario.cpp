@@ -1,5 +1,7 @@
 #include "sim/scenario.h"
 
+#include "sim/smbios_builder.h"
+
 namespace hwtk3::sim {
 namespace {
 
@@ -51,6 +53,55 @@ void AcpiNoPowerControls(Notebook& n) { n.acpi.firmware.capabilities = 0x0C; }
 void NbInvokeFails(Notebook& n) { n.acpi.objects.invokeFails = true; }
 void HwrsBluetoothOnly(Notebook& n) { n.acpi.firmware.hardware = 0x100; }
 
+void MachineType1(Notebook& n) {
+    MachineIdentity id;
+    id.boardSerial = "QVMB5402-0217A88";
+    InstallMachine(n, id);
+}
+void Foreign(Notebook& n) {
+    MachineIdentity id;
+    id.manufacturer = "Hollin Systems Ltd.";
+    id.product = "Hollin Traveller 13";
+    id.boardManufacturer = "Hollin Systems Ltd.";
+    id.boardSerial = "HS13-88301-Zelka";
+    InstallMachine(n, id);
+}
+// An SMBIOS 2.0 BIOS: only a legacy "_DMI_" entry point; its service
+// answer carries version 2.0.
+void LegacyBios(Notebook& n) {
+    std::uint16_t count = 0;
+    const Bytes table = MachineTable(MachineIdentity{}, count, true);
+    SmbiosLayout layout;
+    layout.smbiosEntryPoint = false;
+    layout.legacyEntryPoint = true;
+    layout.major = 2;
+    layout.minor = 0;
+    layout.legacyRevision = 0x20;
+    InstallSmbios(n, table, count, layout);
+}
+void TwoEntryPoints(Notebook& n) {
+    std::uint16_t count = 0;
+    const Bytes table = MachineTable(MachineIdentity{}, count);
+    SmbiosLayout layout;
+    layout.legacyEntryPoint = true;
+    InstallSmbios(n, table, count, layout);
+}
+void BadChecksum(Notebook& n) {
+    constexpr std::uint32_t kChecksumByte = kEntryPointAddress + 4;
+    std::uint8_t checksum = 0;
+    n.memory.Read(kChecksumByte, &checksum, 1);
+    checksum = static_cast<std::uint8_t>(checksum + 1);
+    n.memory.Write(kChecksumByte, &checksum, 1);
+}
+void NoSmbios(Notebook& n) {
+    n.memory.Fill(kBiosAreaBase, 0, kBiosAreaSize);
+    n.firmware.rsmb.clear();
+}
+void BiosUnreadable(Notebook& n) {
+    n.memory.faultyBase = kBiosAreaBase;
+    n.memory.faultySize = kBiosAreaSize;
+}
+
 }  // namespace
 
 const std::vector<Scenario>& Scenarios() {
@@ -62,14 +113,25 @@ const std::vector<Scenario>& Scenarios() {
         {"obf-never", "EC never hands out an answer byte", ObfNever},
         {"ec-fw-silent", "EC stops answering after 4 firmware-version bytes", FirmwareSilent},
         {"slow-ec", "EC takes 12 ms for every byte", SlowEc},
+        {"machine-type-1", "Quorvex notebook whose board serial number lacks Zelka", MachineType1},
+        {"foreign", "notebook of another manufacturer", Foreign},
+        {"legacy-bios", "SMBIOS 2.0 BIOS with only a legacy _DMI_ entry point", LegacyBios},
+        {"two-entry-points", "_SM_ entry point plus a bare legacy _DMI_ one", TwoEntryPoints},
+        {"bad-checksum", "_SM_ entry point with a broken checksum", BadChecksum},
+        {"no-smbios", "no entry point in the BIOS area, no firmware table", NoSmbios},
+        {"bios-unreadable", "reads of the BIOS area fail", BiosUnreadable},
         {"zlkd", "fan and CPU temperature behind the ZLKD EC firmware (0x68/0x6C)",
          [](Notebook& n) { FanPlatform(n, FanModel::Map::Zlkd, "ZLKD 1.07.02"); }},
         {"pwm", "older EC: PWM fan setting in EC RAM behind the 0x381 window",
          [](Notebook& n) { FanPlatform(n, FanModel::Map::Pwm, "QX 1.02.11"); }},
         {"amd", "AMD platform: fan target and tachometer behind the 0xFD61 window",
          [](Notebook& n) { FanPlatform(n, FanModel::Map::Amd, "QA 2.01.00"); }},
-        {"machine-type", "machine-type EC: Fan0 duty and control flag on 0x25C/0x25D",
-         [](Notebook& n) { FanPlatform(n, FanModel::Map::MachineType, "QM 3.00.05"); }},
+        {"machine-type",
+         "machine-type notebook: board serial without Zelka, Fan0 duty and control flag on 0x25C/0x25D",
+         [](Notebook& n) {
+             MachineType1(n);
+             FanPlatform(n, FanModel::Map::MachineType, "QM 3.00.05");
+         }},
         {"no-battery", "no battery class device", NoBattery},
         {"ups-only", "the only battery class device is a UPS", UpsOnly},
         {"battery-tag0", "the battery reports tag 0 (no battery in the slot)", BatteryTagZero},

@@ -1,14 +1,58 @@
 // Identity queries and the machine check.
 #include "smbios/identity.h"
 
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
 #include "include/hwtk3.h"
+#include "smbios/dmi_decode.h"
 
 namespace hwtk3::smbios {
 namespace {
-std::int32_t g_machineType = 0;
+
+constexpr const char kMsgFinished[] = "finished to get dmi data\n";
+constexpr const char kMsgModelName[] = "Model name: %s\n";
+constexpr const char kMsgManufacturer[] = "Manufacturer: %s\n";
+constexpr const char kMsgBoardSn[] = "Board SN: %s\n";
+constexpr const char kMsgMachineType[] = "machine type: %d\n";
+
+// Only a machine of this manufacturer is accepted; a board serial number
+// naming the Zelka board selects platform 0.
+constexpr const char kAcceptedManufacturer[] = "Quorvex";
+constexpr const char kZelkaBoard[] = "Zelka";
+constexpr std::int32_t kMachineZelka = 0;
+constexpr std::int32_t kMachineOther = 1;
+
+constexpr std::size_t kCheckBufferSize = 256;
+
+std::int32_t g_machineType = kMachineZelka;
+char g_modelName[kModelNameSize] = {};
+
+// strncpy semantics: at most `size` bytes, NUL-padded, unterminated when
+// the text fills the buffer. A negative or zero size writes nothing.
+void CopyBounded(const std::string& text, char* buffer, int size) {
+    if (buffer == nullptr || size <= 0) return;
+    const auto capacity = static_cast<std::size_t>(size);
+    const std::size_t length = std::min(std::strlen(text.c_str()), capacity);
+    std::memcpy(buffer, text.c_str(), length);
+    std::memset(buffer + length, 0, capacity - length);
+}
+
+// A buffer filled by a bounded copy, read as a terminated text even when
+// the copy filled it to the last byte.
+std::string Terminated(const char* buffer, std::size_t size) {
+    std::size_t length = 0;
+    while (length < size && buffer[length] != 0) ++length;
+    return std::string(buffer, length);
+}
+
 }  // namespace
 
 std::int32_t MachineType() { return g_machineType; }
+
+const char* ModelName() { return g_modelName; }
 
 namespace testing {
 void SetMachineType(std::int32_t type) { g_machineType = type; }
@@ -16,4 +60,34 @@ void SetMachineType(std::int32_t type) { g_machineType = type; }
 
 }  // namespace hwtk3::smbios
 
-int Diag_GetMachineType(void) { return hwtk3::smbios::MachineType(); }
+using namespace hwtk3::smbios;
+
+int Diag_GetMachineType(void) { return MachineType(); }
+
+void Diag_GetManufacturer(char* buffer, int size) { CopyBounded(Dmi().SystemManufacturer, buffer, size); }
+
+void Diag_GetProductName(char* buffer, int size) { CopyBounded(Dmi().SystemProductName, buffer, size); }
+
+void Diag_GetBoardSN(char* buffer, int size) { CopyBounded(Dmi().BoardSerialNumber, buffer, size); }
+
+void Diag_Get90Code(std::string& sku) { sku = Dmi().SystemSku; }
+
+bool Diag_CheckMachine(bool scanPhysicalMemory) {
+    if (Diag_FillDMIData(scanPhysicalMemory) != 0) return false;
+    std::fputs(kMsgFinished, stdout);
+    char manufacturer[kCheckBufferSize] = {};
+    char boardSerial[kCheckBufferSize] = {};
+    Diag_GetManufacturer(manufacturer, static_cast<int>(kCheckBufferSize));
+    Diag_GetBoardSN(boardSerial, static_cast<int>(kCheckBufferSize));
+    Diag_GetProductName(g_modelName, static_cast<int>(kModelNameSize));
+    const std::string model = Terminated(g_modelName, kModelNameSize);
+    const std::string maker = Terminated(manufacturer, kCheckBufferSize);
+    const std::string serial = Terminated(boardSerial, kCheckBufferSize);
+    std::printf(kMsgModelName, model.c_str());
+    std::printf(kMsgManufacturer, maker.c_str());
+    std::printf(kMsgBoardSn, serial.c_str());
+    if (maker.find(kAcceptedManufacturer) == std::string::npos) return false;
+    g_machineType = serial.find(kZelkaBoard) != std::string::npos ? kMachineZelka : kMachineOther;
+    std::printf(kMsgMachineType, g_machineType);
+    return true;
+}

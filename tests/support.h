@@ -13,6 +13,7 @@
 #include "include/hwtk3.h"
 #include "platform/testing.h"
 #include "sim/notebook.h"
+#include "sim/smbios_builder.h"
 
 namespace hwtk3::test {
 
@@ -26,11 +27,13 @@ protected:
         platform::testing::SetSleepHook(
             [](platform::DWORD ms, void*) { sim::Current().Sleep(ms); }, nullptr);
         platform::testing::OverrideModulePath("WinRing0.dll", kStandinPath);
+        platform::testing::SetFirmwareTableHost(&sim::FirmwareHost());
     }
     void TearDown() override {
         StopCapture();
         platform::testing::SetSleepHook(nullptr, nullptr);
         platform::testing::OverrideModulePath("WinRing0.dll", nullptr);
+        platform::testing::SetFirmwareTableHost(nullptr);
     }
 
     sim::Notebook& nb() { return *notebook_; }

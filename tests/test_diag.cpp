@@ -102,6 +102,7 @@ protected:
         options.fast = true;
         std::string error;
         EXPECT_TRUE(diag::PrepareMachine(options, error)) << error;
+        StopCapture();
         Capture();
         std::FILE* lines = std::tmpfile();
         Report report = diag::RunSequence(options, lines);
@@ -154,53 +155,59 @@ TEST_F(DiagTest, DefaultNotebookPassesEveryStepInFactoryOrder) {
     EXPECT_GT(report.pauseSeconds, 3.4);
 }
 
-TEST_F(DiagTest, EachFanPlatformIsNamedAndMeasured) {
-    struct Case {
-        const char* scenario;
-        bool ecPlatform;
-        const char* path;
-        const char* rpm;
-    };
-    const Case cases[] = {
-        {"zlkd", true, "ZLKD", "3000"},
-        {"pwm", true, "PWM", nullptr},
-        {"amd", false, "AMD", "3000"},
-        {"machine-type", true, "machine-type", nullptr},
-    };
-    for (const Case& c : cases) {
-        Options options;
-        options.ecPlatform = c.ecPlatform;
-        const Report report = Run(c.scenario, options);
-        const diag::StepResult* fan = Step(report, "fan");
-        ASSERT_NE(fan, nullptr) << c.scenario;
-        EXPECT_TRUE(fan->passed) << c.scenario << ": " << fan->detail;
-        EXPECT_EQ(ValueOf(fan, "path"), c.path) << c.scenario;
-        if (c.rpm != nullptr) EXPECT_EQ(ValueOf(fan, "rpm"), c.rpm) << c.scenario;
-    }
+// The identity record fills once per process, so each scenario runs in a
+// test process of its own.
+struct FanCase {
+    const char* scenario;
+    bool ecPlatform;
+    const char* path;
+    const char* rpm;
+};
+
+class DiagFanTest : public DiagTest, public ::testing::WithParamInterface<FanCase> {};
+
+TEST_P(DiagFanTest, PlatformIsNamedAndMeasured) {
+    const FanCase& c = GetParam();
+    Options options;
+    options.ecPlatform = c.ecPlatform;
+    const Report report = Run(c.scenario, options);
+    EXPECT_EQ(Failed(report), "");
+    const diag::StepResult* fan = Step(report, "fan");
+    ASSERT_NE(fan, nullptr);
+    EXPECT_EQ(ValueOf(fan, "path"), c.path);
+    if (c.rpm != nullptr) EXPECT_EQ(ValueOf(fan, "rpm"), c.rpm);
 }
 
-TEST_F(DiagTest, FailingStepsAreReportedAndFailTheRun) {
-    struct Case {
-        const char* scenario;
-        const char* failed;
-    };
-    const Case cases[] = {
-        {"foreign", "machine"},
-        {"init-fails", "bind,ec-firmware,fan"},
-        {"ec-fw-silent", "ec-firmware,fan"},
-        {"no-battery", "battery"},
-        {"acpi-absent", "acpi"},
-        {"nb-invoke-fails", "presence"},
-    };
-    for (const Case& c : cases) {
-        const Report report = Run(c.scenario);
-        EXPECT_EQ(Failed(report), c.failed) << c.scenario;
-        const std::string json = diag::ToJson(report);
-        EXPECT_TRUE(JsonChecker(json).Valid()) << json;
-        EXPECT_NE(json.find("\"result\":\"FAIL\""), std::string::npos) << c.scenario;
-        EXPECT_NE(diag::SummaryLine(report).find(": FAIL"), std::string::npos) << c.scenario;
-    }
+INSTANTIATE_TEST_SUITE_P(Platforms, DiagFanTest,
+                         ::testing::Values(FanCase{"zlkd", true, "ZLKD", "3000"}, FanCase{"pwm", true, "PWM", nullptr},
+                                           FanCase{"amd", false, "AMD", "3000"},
+                                           FanCase{"machine-type", true, "machine-type", nullptr}));
+
+struct FailureCase {
+    const char* scenario;
+    const char* failed;
+};
+
+class DiagFailureTest : public DiagTest, public ::testing::WithParamInterface<FailureCase> {};
+
+TEST_P(DiagFailureTest, FailingStepsAreReportedAndFailTheRun) {
+    const FailureCase& c = GetParam();
+    const Report report = Run(c.scenario);
+    EXPECT_EQ(Failed(report), c.failed);
+    const std::string json = diag::ToJson(report);
+    EXPECT_TRUE(JsonChecker(json).Valid()) << json;
+    EXPECT_NE(json.find("\"result\":\"FAIL\""), std::string::npos);
+    EXPECT_NE(diag::SummaryLine(report).find(": FAIL"), std::string::npos);
+    EXPECT_NE(reportLines_.find(">> [FAIL] "), std::string::npos);
 }
+
+INSTANTIATE_TEST_SUITE_P(Scenarios, DiagFailureTest,
+                         ::testing::Values(FailureCase{"foreign", "machine"},
+                                           FailureCase{"init-fails", "bind,ec-firmware,fan"},
+                                           FailureCase{"ec-fw-silent", "ec-firmware"},
+                                           FailureCase{"no-battery", "battery"},
+                                           FailureCase{"acpi-absent", "acpi"},
+                                           FailureCase{"nb-invoke-fails", "presence"}));
 
 TEST_F(DiagTest, ChargeSwitchRoundTripAlwaysEndsCharging) {
     Options options;

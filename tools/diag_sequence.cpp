@@ -63,25 +63,30 @@ bool Bind(const Options&, StepResult& step) {
 }
 
 std::string g_firmwareVersion;  // as the EC firmware step read it, for the fan path's name
+bool g_firmwareKnown = false;
 
 bool EcFirmware(const Options&, StepResult& step) {
     char version[32] = {};
     const bool ok = Diag_GetECFirmwareVer2(version, 31) == 1;
     g_firmwareVersion = ok ? version : "";
+    g_firmwareKnown = ok;
     step.Add("version", g_firmwareVersion);
     step.detail = ok ? Quoted(version) : "no complete version text from the EC";
     return ok;
 }
 
-// The path the library will take, named the way it chooses it.
-std::string FanPath(const Options& options) {
+// The path the library will take, named the way it chooses it. Without a
+// complete firmware text we cannot tell which EC map the library saw (it
+// searches whatever bytes arrived).
+std::string FanPath(const Options& options, bool firmwareKnown) {
     if (Diag_GetMachineType() != 0) return "machine-type";
     if (!options.ecPlatform) return "AMD";
+    if (!firmwareKnown) return "EC";
     return g_firmwareVersion.find("ZLKD") != std::string::npos ? "ZLKD" : "PWM";
 }
 
 bool FanTest(const Options& options, StepResult& step) {
-    const std::string path = FanPath(options);
+    const std::string path = FanPath(options, g_firmwareKnown);
     int rpm = options.pwmSetting;  // the PWM path takes its setting from here
     int temperature = 0;
     const bool ok = Diag_FanCpu(options.fanTarget, options.dutyLevel, &rpm, &temperature, options.ecPlatform);
@@ -93,7 +98,7 @@ bool FanTest(const Options& options, StepResult& step) {
         step.Add("target_rpm", options.fanTarget);
         const int tolerance = options.fanTarget * kRpmTolerancePercent / 100;
         plausible = rpm >= options.fanTarget - tolerance && rpm <= options.fanTarget + tolerance;
-    } else if (path == "PWM") {
+    } else if (path == "PWM" || path == "EC") {
         target = "setting " + std::to_string(options.pwmSetting);
         step.Add("target_setting", options.pwmSetting);
     } else {
@@ -232,6 +237,7 @@ Report RunSequence(const Options& options, std::FILE* out) {
     report.machine = MachineName();
     report.scenario = options.scenario;
     g_firmwareVersion.clear();
+    g_firmwareKnown = false;
     const Clock::time_point start = Clock::now();
     for (const StepDefinition& definition : kSteps) {
         if (!Chosen(options, definition)) continue;
