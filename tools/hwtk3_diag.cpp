@@ -11,6 +11,13 @@
 
 int main(int argc, char** argv) {
     using namespace hwtk3::diag;
+    // The library's lines, our report and the progress lines on standard
+    // error must come out in the order they happen, also into a pipe.
+#if defined(_WIN32)
+    std::setvbuf(stdout, nullptr, _IONBF, 0);
+#else
+    std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
+#endif
     Options options;
     bool help = false;
     std::string error;
@@ -33,8 +40,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "hwtk3-diag: %s\n", error.c_str());
         return 2;
     }
-    std::printf("%shwtk3-diag on %s%s\n", kReportPrefix, MachineName().c_str(),
-                MachineName() == "virtual notebook" ? (" (scenario " + options.scenario + ")").c_str() : "");
+    const bool virtualNotebook = MachineName() == "virtual notebook";
+    std::printf("%shwtk3-diag on %s%s\n", kReportPrefix, virtualNotebook ? "the virtual notebook" : "this machine",
+                virtualNotebook ? (" (scenario " + options.scenario + ")").c_str() : "");
 
     const Report report = RunSequence(options, stdout);
     std::printf("%s\n", SummaryLine(report).c_str());
