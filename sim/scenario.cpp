@@ -1,5 +1,7 @@
 #include "sim/scenario.h"
 
+#include <cstdlib>
+
 #include "sim/smbios_builder.h"
 
 namespace hwtk3::sim {
@@ -173,6 +175,21 @@ bool ApplyScenarios(Notebook& notebook, const std::string& names) {
         start = comma + 1;
     }
     return true;
+}
+
+Notebook& StandinNotebook() {
+#if defined(HWTK3_SIM_STANDALONE)
+    static bool configured = false;
+    Notebook& notebook = Current();
+    if (!configured) {
+        configured = true;
+        notebook.clock.UseRealTime(true);
+        if (const char* names = std::getenv(kScenarioVariable)) ApplyScenarios(notebook, names);
+    }
+    return notebook;
+#else
+    return Current();
+#endif
 }
 
 }  // namespace hwtk3::sim

@@ -25,6 +25,12 @@ bool ApplyScenarios(Notebook& notebook, const std::string& names);
 // The environment variable the stand-in DLLs read their scenarios from.
 inline constexpr const char kScenarioVariable[] = "HWTK3_SIM_SCENARIO";
 
+// The notebook the stand-in libraries drive. Built into a stand-in DLL of
+// its own (HWTK3_SIM_STANDALONE), it runs on real time and takes its
+// scenarios from the environment on first use; in the Linux test process it
+// is the current notebook the tests set up.
+Notebook& StandinNotebook();
+
 }  // namespace hwtk3::sim
 
 #endif  // HWTK3_SIM_SCENARIO_H
