@@ -12,11 +12,11 @@
 #include <cstring>
 #include <fstream>
 #include <optional>
-#include <set>
 #include <string>
 #include <vector>
 
 #include "platform/battery_class.h"
+#include "platform/handle_table.h"
 #include "platform/linux_services.h"
 
 namespace hwtk3::platform::internal {
@@ -46,7 +46,7 @@ struct PowerSupply {
 };
 
 std::string g_root = kDefaultRoot;
-std::set<PowerSupply*> g_handles;
+HandleTable<PowerSupply> g_handles;
 
 std::optional<std::string> ReadText(const std::string& directory, const char* name) {
     std::ifstream file(directory + "/" + name);
@@ -135,11 +135,6 @@ bc::BATTERY_STATUS Status(const std::string& directory) {
     return status;
 }
 
-PowerSupply* LiveHandle(HANDLE device) {
-    auto* supply = static_cast<PowerSupply*>(device);
-    return g_handles.count(supply) != 0 ? supply : nullptr;
-}
-
 template <typename Record>
 BOOL Answer(const Record& record, void* out, DWORD outSize, DWORD* bytesReturned, DWORD& error) {
     if (out == nullptr || outSize < sizeof(Record)) {
@@ -155,7 +150,7 @@ BOOL Answer(const Record& record, void* out, DWORD outSize, DWORD* bytesReturned
 
 void SetPowerSupplyRoot(const char* root) { g_root = root != nullptr ? root : kDefaultRoot; }
 
-int OpenPowerSupplyHandles() { return static_cast<int>(g_handles.size()); }
+int OpenPowerSupplyHandles() { return g_handles.Count(); }
 
 std::vector<std::string> PowerSupplyInterfaces() {
     std::vector<std::string> paths;
@@ -179,15 +174,13 @@ HANDLE OpenPowerSupply(const char* path, DWORD) {
         directory.find('/', prefix.size()) != std::string::npos || !IsBatteryType(directory)) {
         return kInvalidHandleValue;
     }
-    auto* supply = new PowerSupply{directory};
-    g_handles.insert(supply);
-    return supply;
+    return g_handles.Add(PowerSupply{directory});
 }
 
 BOOL PowerSupplyIoControl(HANDLE device, DWORD code, const void* in, DWORD inSize, void* out, DWORD outSize,
                           DWORD* bytesReturned, DWORD& error) {
     if (bytesReturned != nullptr) *bytesReturned = 0;
-    PowerSupply* supply = LiveHandle(device);
+    PowerSupply* supply = g_handles.Find(device);
     if (supply == nullptr) {
         error = kErrorInvalidHandle;
         return 0;
@@ -232,13 +225,10 @@ BOOL PowerSupplyIoControl(HANDLE device, DWORD code, const void* in, DWORD inSiz
 }
 
 BOOL ClosePowerSupply(HANDLE device) {
-    PowerSupply* supply = LiveHandle(device);
-    if (supply == nullptr) {
+    if (!g_handles.Release(device)) {
         SetLastError(kErrorInvalidHandle);
         return 0;
     }
-    g_handles.erase(supply);
-    delete supply;
     return 1;
 }
 

@@ -5,11 +5,12 @@
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
-#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/battery_class.h"
+#include "platform/handle_table.h"
 #include "platform/linux_services.h"
 #include "platform/platform.h"
 #include "platform/testing.h"
@@ -21,19 +22,14 @@ struct DeviceInfoSet {
     std::vector<std::string> paths;
 };
 
-std::set<DeviceInfoSet*> g_sets;
+internal::HandleTable<DeviceInfoSet> g_sets;
 int g_localAllocations = 0;
-
-DeviceInfoSet* LiveSet(HDEVINFO handle) {
-    auto* set = static_cast<DeviceInfoSet*>(handle);
-    return g_sets.count(set) != 0 ? set : nullptr;
-}
 
 }  // namespace
 
 namespace testing {
 SetupApiResources OutstandingSetupApiResources() {
-    return SetupApiResources{static_cast<int>(g_sets.size()), g_localAllocations};
+    return SetupApiResources{g_sets.Count(), g_localAllocations};
 }
 }  // namespace testing
 
@@ -43,18 +39,17 @@ HDEVINFO SetupDiGetClassDevsA(const GUID* classGuid, const char*, void*, DWORD f
         SetLastError(kErrorInvalidParameter);
         return kInvalidHandleValue;
     }
-    auto* set = new DeviceInfoSet;
+    DeviceInfoSet set;
     if (*classGuid == battery::kBatteryClassGuid) {
         testing::DeviceHost* host = testing::CurrentDeviceHost();
-        set->paths = host != nullptr ? host->BatteryInterfaces() : internal::PowerSupplyInterfaces();
+        set.paths = host != nullptr ? host->BatteryInterfaces() : internal::PowerSupplyInterfaces();
     }
-    g_sets.insert(set);
-    return set;
+    return g_sets.Add(std::move(set));
 }
 
 BOOL SetupDiEnumDeviceInterfaces(HDEVINFO handle, void*, const GUID* interfaceClassGuid, DWORD memberIndex,
                                  SP_DEVICE_INTERFACE_DATA* interfaceData) {
-    DeviceInfoSet* set = LiveSet(handle);
+    DeviceInfoSet* set = g_sets.Find(handle);
     if (set == nullptr) {
         SetLastError(kErrorInvalidHandle);
         return 0;
@@ -77,7 +72,7 @@ BOOL SetupDiEnumDeviceInterfaces(HDEVINFO handle, void*, const GUID* interfaceCl
 BOOL SetupDiGetDeviceInterfaceDetailA(HDEVINFO handle, SP_DEVICE_INTERFACE_DATA* interfaceData,
                                       SP_DEVICE_INTERFACE_DETAIL_DATA_A* detail, DWORD detailSize,
                                       DWORD* requiredSize, void*) {
-    DeviceInfoSet* set = LiveSet(handle);
+    DeviceInfoSet* set = g_sets.Find(handle);
     if (set == nullptr) {
         SetLastError(kErrorInvalidHandle);
         return 0;
@@ -106,13 +101,10 @@ BOOL SetupDiGetDeviceInterfaceDetailA(HDEVINFO handle, SP_DEVICE_INTERFACE_DATA*
 }
 
 BOOL SetupDiDestroyDeviceInfoList(HDEVINFO handle) {
-    DeviceInfoSet* set = LiveSet(handle);
-    if (set == nullptr) {
+    if (!g_sets.Release(handle)) {
         SetLastError(kErrorInvalidHandle);
         return 0;
     }
-    g_sets.erase(set);
-    delete set;
     return 1;
 }
 
