@@ -56,14 +56,11 @@ int Diag_GetECFirmwareVer2(char* buffer, int length) {
         }
         text[i] = static_cast<char>(hwio::ReadPort(ec::EcPort62.data));
         if (text[i] == '\0') {
+            std::printf(hwio::kMsgVersion, text);
             // A caller without a buffer still primes the text for the fan
             // test, but nothing was copied, so it is not a success.
-            if (buffer == nullptr) {
-                std::printf(hwio::kMsgVersion, text);
-                return 0;
-            }
+            if (buffer == nullptr) return 0;
             std::strncpy(buffer, text, static_cast<std::size_t>(length));
-            std::printf(hwio::kMsgVersion, text);
             return 1;
         }
     }

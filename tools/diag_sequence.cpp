@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstring>
 #include <functional>
 
 #include "include/hwtk3.h"
@@ -20,7 +19,7 @@ constexpr int kTextSize = 256;
 struct StepDefinition {
     const char* id;
     const char* title;
-    bool optIn;  // runs only when asked for
+    bool Options::*askedFor;  // for a step that runs only when asked for; else nullptr
     bool (*run)(const Options& options, StepResult& step);
 };
 
@@ -196,15 +195,15 @@ bool Release(const Options&, StepResult& step) {
 }
 
 const StepDefinition kSteps[] = {
-    {"machine", "machine check", false, MachineCheck},
-    {"bind", "bind port I/O", false, Bind},
-    {"ec-firmware", "EC firmware version", false, EcFirmware},
-    {"fan", "fan test", false, FanTest},
-    {"battery", "battery status", false, BatteryStatus},
-    {"charge", "charge switch", true, ChargeSwitch},
-    {"acpi", "ACPI controls", false, AcpiControls},
-    {"presence", "device presence", false, Presence},
-    {"release", "release port I/O", false, Release},
+    {"machine", "machine check", nullptr, MachineCheck},
+    {"bind", "bind port I/O", nullptr, Bind},
+    {"ec-firmware", "EC firmware version", nullptr, EcFirmware},
+    {"fan", "fan test", nullptr, FanTest},
+    {"battery", "battery status", nullptr, BatteryStatus},
+    {"charge", "charge switch", &Options::chargeSwitch, ChargeSwitch},
+    {"acpi", "ACPI controls", nullptr, AcpiControls},
+    {"presence", "device presence", nullptr, Presence},
+    {"release", "release port I/O", nullptr, Release},
 };
 
 bool Listed(const std::vector<std::string>& list, const char* id) {
@@ -214,7 +213,7 @@ bool Listed(const std::vector<std::string>& list, const char* id) {
 bool Chosen(const Options& options, const StepDefinition& step) {
     if (Listed(options.skip, step.id)) return false;
     if (!options.only.empty()) return Listed(options.only, step.id);
-    return !step.optIn || (std::strcmp(step.id, "charge") == 0 && options.chargeSwitch);
+    return step.askedFor == nullptr || options.*step.askedFor;
 }
 
 double Since(Clock::time_point start) {
