@@ -38,21 +38,25 @@ std::uint8_t Switched(std::uint8_t byte, bool enable) {
 bool ShowsWanted(std::uint8_t byte, bool enable) { return ((byte & kChargingOffBit) == 0) == enable; }
 
 // One write of EC address 0x04F8 and its read-back, all eight bits
-// compared. A read-back the EC never answered is a failure, whatever
-// value it seems to carry.
+// compared. The byte is written back only when the EC answered its read
+// (the other seven bits are the EC's own); otherwise the attempt fails with
+// its usual lines. A read-back the EC never answered is a failure too,
+// whatever value it seems to carry.
 bool SwitchMachineType(bool enable) {
     std::uint8_t wanted = 0;
+    bool written = false;
     {
         ec::Transaction readModifyWrite;  // no other program's write between our read and ours
-        const std::uint8_t original = ec::Ec25CRead(kChargeSwitchAddress);
+        std::uint8_t original = 0;
+        const bool answered = ec::Ec25CRead(kChargeSwitchAddress, original);
         std::printf(kMsgOriginal4F8, original);
         wanted = Switched(original, enable);
-        ec::Ec25CWrite(kChargeSwitchAddress, wanted);
+        written = answered && ec::Ec25CWrite(kChargeSwitchAddress, wanted);
     }
     std::uint8_t readBack = 0;
-    const bool answered = ec::Ec25CTryRead(kChargeSwitchAddress, readBack);
+    const bool answered = ec::Ec25CRead(kChargeSwitchAddress, readBack);
     std::printf(kMsgReadBack4F8, readBack);
-    return answered && readBack == wanted;
+    return written && answered && readBack == wanted;
 }
 
 bool SetMachineType(bool enable) {
@@ -64,7 +68,10 @@ bool SetMachineType(bool enable) {
 }
 
 // Passes of one write and up to three read-backs of EC RAM 0xD2, the bank
-// identifier after each failed pass.
+// identifier after each failed pass. 0xD2 is read with a look at OBF, so
+// that a slow EC's stale data port is neither written back (the other
+// seven bits are firmware flags) nor taken for a read-back; a pass whose
+// read the EC did not answer writes nothing and goes on with its read-backs.
 bool SetEcRam(bool enable) {
     for (int pass = 0; pass < kPasses; ++pass) {
         if (pass > 0) {
@@ -74,13 +81,14 @@ bool SetEcRam(bool enable) {
         }
         {
             ec::Transaction readModifyWrite;
-            const std::uint8_t original = ec::Ec62Read(kChargeSwitchRamIndex);
+            std::uint8_t original = 0;
+            const bool answered = ec::Ec62ReadAnswered(kChargeSwitchRamIndex, original);
             std::printf(kMsgOriginalD2, original);
-            ec::Ec62Write(kChargeSwitchRamIndex, Switched(original, enable));
+            if (answered) ec::Ec62Write(kChargeSwitchRamIndex, Switched(original, enable));
         }
         for (int readBack = 0; readBack < kReadBacksPerPass; ++readBack) {
             std::uint8_t value = 0;
-            const bool answered = ec::Ec62TryRead(kChargeSwitchRamIndex, value);
+            const bool answered = ec::Ec62ReadAnswered(kChargeSwitchRamIndex, value);
             std::printf(kMsgReadBackD2, value);
             if (answered && ShowsWanted(value, enable)) {
                 std::fputs(enable ? kMsgSuccessCharging : kMsgSuccessDischarging, stdout);
@@ -112,7 +120,8 @@ bool Diag_SetBatteryChargeEnabled(bool enabled) {
 
 bool Diag_IsBatteryChargeEnabled(void) {
     if (!hwio::HwioReady() || smbios::MachineType() == 0) return false;
-    const std::uint8_t byte = ec::Ec25CRead(battery::kChargeSwitchAddress);
+    std::uint8_t byte = 0;
+    const bool answered = ec::Ec25CRead(battery::kChargeSwitchAddress, byte);
     std::printf(battery::kMsgData4F8, byte);
-    return (byte & battery::kChargingOffBit) == 0;
+    return answered && (byte & battery::kChargingOffBit) == 0;
 }

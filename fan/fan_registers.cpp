@@ -115,38 +115,47 @@ std::uint32_t TachometerRegister(const ec::RamWindow& window) {
 // The EC RAM bit and the Fan0 control flag have opposite polarities: a set
 // 0x02 in 0xF4D3 means manual control, a set 0x80 in the flag EC control.
 // The read-modify-write is one EC transaction, so no other program can
-// change the register between our read and our write.
-void SwitchFanControl(bool manual) {
+// change the register between our read and our write. The flag is written
+// back only when the EC answered its read: the other seven bits are the
+// EC's own (fan and charging firmware flags), and a byte it never sent
+// would overwrite them. False when the switch was not made.
+bool SwitchFanControl(bool manual) {
     ec::Transaction transaction;
     if (smbios::MachineType() == 0) {
         const std::uint8_t control = ec::WindowRead(ec::EcRamWindow381, kRegPwmFanControl);
         const std::uint8_t updated = manual ? static_cast<std::uint8_t>(control | kPwmManualBit)
                                             : static_cast<std::uint8_t>(control & ~kPwmManualBit);
         ec::WindowWrite(ec::EcRamWindow381, kRegPwmFanControl, updated);
-        return;
+        return transaction.Bound();
     }
-    const std::uint8_t flag = ec::Fan0ControlFlagRead();
+    std::uint8_t flag = 0;
+    if (!ec::Fan0ControlFlagRead(flag)) return false;
     std::printf(kMsgReadFan0Flag, flag);
     const std::uint8_t updated = manual ? static_cast<std::uint8_t>(flag & ~kFan0EcControlBit)
                                         : static_cast<std::uint8_t>(flag | kFan0EcControlBit);
-    ec::Fan0ControlFlagWrite(updated);
+    if (!ec::Fan0ControlFlagWrite(updated)) return false;
     std::printf(kMsgSetFan0Flag, updated);
+    return true;
 }
 
 }  // namespace
 
+// Each operation reports only what the EC answered: a read the EC did not
+// answer, or a write it did not take, fails the operation without a line.
 bool MachineTypeDutyWrite(std::uint32_t duty) {
     if (!hwio::HwioReady()) return false;
-    ec::Fan0DutyWrite(static_cast<std::uint8_t>(duty & 0xFF));
+    if (!ec::Fan0DutyWrite(static_cast<std::uint8_t>(duty & 0xFF))) return false;
     std::printf(kMsgFan0Duty, duty);
     return true;
 }
 
 bool MachineTypeTachometerRead(std::int32_t& rpm) {
     if (!hwio::HwioReady()) return false;
-    const std::uint8_t high = ec::Ec25CRead(kRegMachineTachometerHigh);
+    std::uint8_t high = 0;
+    if (!ec::Ec25CRead(kRegMachineTachometerHigh, high)) return false;
     std::printf(kMsgTachoHigh, high);
-    const std::uint8_t low = ec::Ec25CRead(kRegMachineTachometerLow);
+    std::uint8_t low = 0;
+    if (!ec::Ec25CRead(kRegMachineTachometerLow, low)) return false;
     std::printf(kMsgTachoLow, low);
     const std::uint32_t count = static_cast<std::uint32_t>(high) << 8 | low;
     std::printf(kMsgTachoCount, count);
@@ -161,7 +170,9 @@ bool MachineTypeTachometerRead(std::int32_t& rpm) {
 
 bool MachineTypeTemperatureRead(std::int32_t& temperature) {
     if (!hwio::HwioReady()) return false;
-    temperature = static_cast<std::int8_t>(ec::CpuTemperatureRead25C());
+    std::uint8_t byte = 0;
+    if (!ec::CpuTemperatureRead25C(byte)) return false;
+    temperature = static_cast<std::int8_t>(byte);
     std::printf(kMsgCpuTemp, temperature);
     return true;
 }
@@ -228,18 +239,25 @@ int Diag_SetFanSpeed2(unsigned int speed) {
     return 1;
 }
 
+// 0 also when the machine-type EC did not answer the flag's read or take
+// its write: the fan is then not known to be in the mode asked for.
 int Diag_SetFanManual2(int manual) {
     if (!hwio::HwioReady()) return 0;
-    SwitchFanControl(manual != 0);
+    if (!SwitchFanControl(manual != 0)) return 0;
     platform::Sleep(kStepPauseMs);
     return 1;
 }
 
 // ZLKD map.
 
+// The ZLKD exports fail (0, no line, output untouched) when the EC did not
+// answer or did not take a byte: a reading made of bytes the EC never sent
+// is no reading.
 int Diag_ZLKDGetCpuTemperature2(int* temperature) {
     if (!hwio::HwioReady()) return 0;
-    *temperature = ec::CpuTemperatureRead68();
+    std::uint8_t byte = 0;
+    if (!ec::CpuTemperatureRead68(byte)) return 0;
+    *temperature = byte;
     platform::Sleep(kStepPauseMs);
     return 1;
 }
@@ -248,7 +266,7 @@ int Diag_ZLKDGetFanSpeed2(int* rpm) {
     if (!hwio::HwioReady()) return 0;
     std::uint8_t high = 0;
     std::uint8_t low = 0;
-    ec::TachometerRead68(high, low);
+    if (!ec::TachometerRead68(high, low)) return 0;
     std::printf(kMsgZlkdTacho, high, low);
     const std::uint32_t count = InvertedCount(high, low);
     std::printf(kMsgZlkdCount, count);
@@ -258,7 +276,8 @@ int Diag_ZLKDGetFanSpeed2(int* rpm) {
 }
 
 // Each byte of the target is announced as it goes out, so the exchange is
-// driven step by step.
+// driven step by step; a byte the EC was not ready for is not sent and not
+// announced, and the export fails.
 int Diag_ZLKDSetFanSpeed2(unsigned int rpm) {
     if (!hwio::HwioReady()) return 0;
     const std::uint32_t count = ZlkdCountFromRpm(rpm);
@@ -270,12 +289,12 @@ int Diag_ZLKDSetFanSpeed2(unsigned int rpm) {
     {
         // One EC transaction; the pause after it is made with the EC free.
         ec::Exchange exchange(ec::EcPort68);
-        exchange.SendCommand(ec::kCmdTachometerWrite);
-        std::printf(kMsgZlkdPortWrite, ec::kCmdTachometerWrite, ec::EcPort68.command);
-        exchange.WriteData(high);
-        std::printf(kMsgZlkdPortWrite, high, ec::EcPort68.data);
-        exchange.WriteData(low);
-        std::printf(kMsgZlkdPortWrite, low, ec::EcPort68.data);
+        if (exchange.SendCommand(ec::kCmdTachometerWrite)) {
+            std::printf(kMsgZlkdPortWrite, ec::kCmdTachometerWrite, ec::EcPort68.command);
+        }
+        if (exchange.WriteData(high)) std::printf(kMsgZlkdPortWrite, high, ec::EcPort68.data);
+        if (exchange.WriteData(low)) std::printf(kMsgZlkdPortWrite, low, ec::EcPort68.data);
+        if (!exchange.Answered()) return 0;
     }
     platform::Sleep(kStepPauseMs);
     return 1;

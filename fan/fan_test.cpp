@@ -41,9 +41,9 @@ constexpr platform::DWORD kReadPauseMs = 200;
 constexpr std::uint32_t kDutyPerLevel = 2;
 constexpr std::uint32_t kDutyBase = 50;
 
-// The machine-type path. Its operations fail only while the port-I/O
-// binding is down, and then the first one fails before any port access, so
-// the path returns false with no pause and no line.
+// The machine-type path. Its operations fail while the port-I/O binding is
+// down (the first one then fails before any port access) or when the EC does
+// not answer; the path then returns false at once, with no line of its own.
 bool MachineTypeRead(int* rpm, int* temperature) {
     std::int32_t speed = 0;
     if (!MachineTypeTachometerRead(speed)) return false;

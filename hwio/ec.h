@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+#include "hwio/port_io.h"
+
 namespace hwtk3::ec {
 
 struct CommandChannel {
@@ -59,6 +61,12 @@ inline constexpr int kWaitPollLimit = 100;
 // Byte returned for a read the EC never answered (what a floating bus reads).
 inline constexpr std::uint8_t kNoAnswer = 0xFF;
 
+// A byte the EC hands out after we stopped waiting for it stays in the data
+// port with OBF set, and would pass for the answer of the next exchange on
+// that channel. The opening wait of every exchange reads and drops such
+// bytes, at most this many (an EC that never stops sending cannot hold us).
+inline constexpr int kMaxStaleBytes = 32;
+
 // Other programs on a factory station (hardware monitors, fan
 // controllers) drive the same EC ports and serialise their transactions
 // through this named mutex; a transaction of ours interleaved with one of
@@ -69,18 +77,32 @@ inline constexpr const char kSharedEcMutexName[] = "Global\\Access_EC";
 inline constexpr std::uint32_t kSharedEcMutexWaitMs = 50;
 
 // Holds the EC for one transaction (one command-channel or window sequence,
-// the firmware-version read, a read-modify-write): an in-process lock and,
+// the firmware-version read, a read-modify-write): the binding lock and,
 // where the system has it and it can be had in time, the shared mutex
-// above; an abandoned mutex counts as held. Transactions nest: an inner one
-// rides on the outer one's hold. Pauses between transactions are made with
-// no lock held, so a fan settle never blocks the other programs.
+// above; an abandoned mutex counts as held. A mutex that could not be
+// opened is asked for again by the next transaction. Transactions nest: an
+// inner one rides on the outer one's hold. Pauses between transactions are
+// made with no lock held, so a fan settle never blocks the other programs.
+//
+// Bound() tells whether the port-I/O binding was up when the transaction
+// began; the binding lock keeps it so until the transaction ends. A
+// transaction that is not bound touches no port.
 class Transaction {
 public:
     Transaction();
     ~Transaction();
     Transaction(const Transaction&) = delete;
     Transaction& operator=(const Transaction&) = delete;
+    bool Bound() const { return bound_; }
+
+private:
+    hwio::BindingLock lock_;
+    bool bound_;
 };
+
+// Closes the shared EC mutex, if we hold a handle to it. Called when the
+// binding is released; the next transaction opens it again.
+void CloseSharedMutex();
 
 // Polls until IBF clears / OBF sets; false when kWaitPollLimit polls pass.
 bool WaitIBF(const CommandChannel& channel);
@@ -88,55 +110,65 @@ bool WaitOBF(const CommandChannel& channel);
 
 // Counted waits on EcPort62: at most `count` status reads, each failing one
 // followed by a 1 ms pause. 0 when the condition was met, -1 otherwise.
+// The IBF wait opens the firmware-version exchange, so it also drops stale
+// answer bytes (see kMaxStaleBytes).
 int WaitIBFTimeout(int count);
 int WaitOBFTimeout(int count);
 
 // One exchange on a command channel. The steps run in order; once a wait
 // runs out the exchange is abandoned: later steps send nothing and reads
-// yield kNoAnswer, so a dead EC costs one wait, not one per step.
+// yield kNoAnswer, so a dead EC costs one wait, not one per step. Each step
+// tells whether it went through: a write whether the EC was ready to take
+// the byte, a read whether the EC answered.
 class Exchange {
 public:
-    explicit Exchange(const CommandChannel& channel) : channel_(channel) {}
+    explicit Exchange(const CommandChannel& channel);
 
-    void SendCommand(std::uint8_t command);  // EcSendCommand
-    void WriteData(std::uint8_t value);      // EcWriteData
-    std::uint8_t ReadData();                 // EcReadData
+    bool SendCommand(std::uint8_t command);  // EcSendCommand
+    bool WriteData(std::uint8_t value);      // EcWriteData
+    bool ReadData(std::uint8_t& value);      // EcReadData; kNoAnswer when unanswered
 
+    // Every step so far went through.
     bool Answered() const { return answered_; }
 
 private:
     Transaction transaction_;
     const CommandChannel& channel_;
-    bool answered_ = true;
+    bool opened_ = false;
+    bool answered_;
 };
 
-// EC RAM on 0x62/0x66 through the ACPI read and write commands. The read
-// takes the data port 20 ms after the index without waiting for OBF.
+// EC RAM on 0x62/0x66 through the ACPI read and write commands.
+//
+// Ec62Read takes the data port 20 ms after the index without looking at
+// OBF: with a slow EC that is whatever the port holds. Ec62ReadAnswered
+// makes the same exchange with one status read just before the data read,
+// and is true only when that read showed OBF, i.e. when the byte is the
+// EC's answer; a caller that writes back a byte derived from the read, or
+// judges a write by it, needs this.
 std::uint8_t Ec62Read(std::uint8_t index);
-void Ec62Write(std::uint8_t index, std::uint8_t value);
+bool Ec62ReadAnswered(std::uint8_t index, std::uint8_t& value);
+// True when the EC took every byte.
+bool Ec62Write(std::uint8_t index, std::uint8_t value);
 
-// EC RAM above 0xFF through 0x25C/0x25D, address high byte first.
-std::uint8_t Ec25CRead(std::uint16_t address);
+// EC RAM above 0xFF through 0x25C/0x25D, address high byte first. The read
+// is true when the EC answered (value kNoAnswer otherwise), the write when
+// the EC took every byte.
+bool Ec25CRead(std::uint16_t address, std::uint8_t& value);
+bool Ec25CWrite(std::uint16_t address, std::uint8_t value);
 
-// The same reads, telling whether the EC took every byte of the request
-// (and, on 0x25C/0x25D, handed out its answer). A caller that judges a
-// write by reading it back needs this: kNoAnswer has every bit set and can
-// look like the value it wrote.
-bool Ec62TryRead(std::uint8_t index, std::uint8_t& value);
-bool Ec25CTryRead(std::uint16_t address, std::uint8_t& value);
-void Ec25CWrite(std::uint16_t address, std::uint8_t value);
+// Fixed exchanges of the machine-type EC on 0x25C/0x25D; same rule.
+bool Fan0ControlFlagRead(std::uint8_t& flag);
+bool Fan0ControlFlagWrite(std::uint8_t flag);
+bool Fan0DutyWrite(std::uint8_t duty);
+bool CpuTemperatureRead25C(std::uint8_t& temperature);
 
-// Fixed exchanges of the machine-type EC on 0x25C/0x25D.
-std::uint8_t Fan0ControlFlagRead();
-void Fan0ControlFlagWrite(std::uint8_t flag);
-void Fan0DutyWrite(std::uint8_t duty);
-std::uint8_t CpuTemperatureRead25C();
-
-// Fixed exchanges of the ZLKD EC on 0x68/0x6C.
-std::uint8_t CpuTemperatureRead68();  // three bytes come back; the first counts
-void TachometerRead68(std::uint8_t& high, std::uint8_t& low);
+// Fixed exchanges of the ZLKD EC on 0x68/0x6C; same rule.
+bool CpuTemperatureRead68(std::uint8_t& temperature);  // three bytes come back; the first counts
+bool TachometerRead68(std::uint8_t& high, std::uint8_t& low);
 
 // Indexed EC RAM windows: address high, address low, then the data port.
+// A window has no handshake: the EC cannot tell us it did not answer.
 std::uint8_t WindowRead(const RamWindow& window, std::uint16_t address);
 void WindowWrite(const RamWindow& window, std::uint16_t address, std::uint8_t value);
 

@@ -25,17 +25,23 @@ char g_ecFirmwareVersion[kEcFirmwareVersionSize] = {};
 
 const char* EcFirmwareVersion() { return g_ecFirmwareVersion; }
 
+namespace testing {
+void ResetFirmwareVersion() { std::memset(g_ecFirmwareVersion, 0, sizeof g_ecFirmwareVersion); }
+}  // namespace testing
+
 }  // namespace hwtk3::hwio
 
 using namespace hwtk3;
 
 // `length` bounds both the bytes taken from the EC and the bytes written to
 // the caller's buffer. The EC sends no length, so we also stop when our own
-// text is full (31 characters): a longer answer is reported as incomplete
-// rather than written past the process-wide text.
+// text is full: its 32 bytes hold at most 31 characters and the NUL, which
+// may be the 32nd byte the EC sends. A 32nd byte that is not NUL means a
+// longer answer, reported as incomplete rather than written past the text.
 int Diag_GetECFirmwareVer2(char* buffer, int length) {
     if (!hwio::HwioReady()) return 0;
     ec::Transaction transaction;
+    if (!transaction.Bound()) return 0;
     if (ec::WaitIBFTimeout(hwio::kFirmwareWaitPolls) == -1) {
         std::fputs(hwio::kMsgIbfTimeout, stdout);
         return 0;
@@ -43,10 +49,8 @@ int Diag_GetECFirmwareVer2(char* buffer, int length) {
     hwio::WritePort(ec::EcPort62.command, ec::kCmdFirmwareVersion);
 
     char* text = hwio::g_ecFirmwareVersion;
-    const int limit = length < 0 ? 0
-                      : length < static_cast<int>(hwio::kEcFirmwareVersionSize)
-                          ? length
-                          : static_cast<int>(hwio::kEcFirmwareVersionSize) - 1;
+    constexpr int kCapacity = static_cast<int>(hwio::kEcFirmwareVersionSize);
+    const int limit = length < 0 ? 0 : length < kCapacity ? length : kCapacity;
     int i = 0;
     for (; i < limit; ++i) {
         if (ec::WaitOBFTimeout(hwio::kFirmwareWaitPolls) == -1) {
@@ -54,8 +58,10 @@ int Diag_GetECFirmwareVer2(char* buffer, int length) {
             std::printf(hwio::kMsgObfTimeout, text);
             return 0;
         }
-        text[i] = static_cast<char>(hwio::ReadPort(ec::EcPort62.data));
-        if (text[i] == '\0') {
+        const char byte = static_cast<char>(hwio::ReadPort(ec::EcPort62.data));
+        if (i == kCapacity - 1 && byte != '\0') break;  // no room for a 32nd character
+        text[i] = byte;
+        if (byte == '\0') {
             std::printf(hwio::kMsgVersion, text);
             // A caller without a buffer still primes the text for the fan
             // test, but nothing was copied, so it is not a success.

@@ -14,6 +14,11 @@ inline constexpr std::size_t kEcFirmwareVersionSize = 32;
 // its first wait; the bytes received when a read stopped early.
 const char* EcFirmwareVersion();
 
+namespace testing {
+// Empties the text, as at load.
+void ResetFirmwareVersion();
+}  // namespace testing
+
 }  // namespace hwtk3::hwio
 
 #endif  // HWTK3_HWIO_EC_FIRMWARE_H

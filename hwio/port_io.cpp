@@ -4,7 +4,9 @@
 
 #include <cstdio>
 
+#include "hwio/ec.h"
 #include "include/hwtk3.h"
+#include "platform/sync.h"
 
 namespace hwtk3::hwio {
 namespace {
@@ -19,8 +21,14 @@ constexpr const char kMsgLoadFailed[] = "Failed to LoadLibrary, err code %d\n";
 constexpr const char kMsgProcFailed[] = "Failed to GetProcAddress\n";
 constexpr const char kMsgReleasing[] = "IO driver is going to release...\n";
 
+// Guarded by BindingLock.
 PortIoTable g_portIo;
 bool g_hwioReady = false;
+
+platform::CriticalSection& Lock() {
+    static platform::CriticalSection lock;
+    return lock;
+}
 
 template <typename Fn>
 Fn Resolve(platform::HMODULE module, const char* name) {
@@ -53,8 +61,10 @@ BOOL LoadStep() {
 }
 
 // The other members keep their (now stale) values until the next load step
-// replaces them; nothing calls them while HwioReady is false.
+// replaces them; nothing calls them while HwioReady is false. The shared EC
+// mutex goes with the binding: no transaction runs without it.
 void UnloadStep() {
+    ec::CloseSharedMutex();
     if (g_portIo.module == nullptr) return;
     g_portIo.DeinitializeOls();
     platform::FreeLibrary(g_portIo.module);
@@ -63,21 +73,45 @@ void UnloadStep() {
 
 }  // namespace
 
-bool HwioReady() { return g_hwioReady; }
+BindingLock::BindingLock() { Lock().Enter(); }
+BindingLock::~BindingLock() { Lock().Leave(); }
 
-std::uint8_t ReadPort(std::uint16_t port) { return g_portIo.ReadIoPortByte(port); }
-
-void WritePort(std::uint16_t port, std::uint8_t value) { g_portIo.WriteIoPortByte(port, value); }
-
-std::uint32_t ReadPhysicalMemory(std::uint32_t address, std::uint8_t* buffer, std::uint32_t count) {
-    return g_portIo.ReadPhysicalMemory(address, buffer, count, 1);
+bool HwioReady() {
+    BindingLock lock;
+    return g_hwioReady;
 }
 
+std::uint8_t ReadPort(std::uint16_t port) {
+    BindingLock lock;
+    return g_hwioReady ? g_portIo.ReadIoPortByte(port) : 0xFF;
+}
+
+void WritePort(std::uint16_t port, std::uint8_t value) {
+    BindingLock lock;
+    if (g_hwioReady) g_portIo.WriteIoPortByte(port, value);
+}
+
+std::uint32_t ReadPhysicalMemory(std::uint32_t address, std::uint8_t* buffer, std::uint32_t count) {
+    BindingLock lock;
+    return g_hwioReady ? g_portIo.ReadPhysicalMemory(address, buffer, count, 1) : 0;
+}
+
+namespace testing {
+
+void ResetBinding() {
+    BindingLock lock;
+    UnloadStep();
+    g_portIo = PortIoTable{};
+    g_hwioReady = false;
+}
+
+}  // namespace testing
 }  // namespace hwtk3::hwio
 
 using namespace hwtk3::hwio;
 
 int Diag_InitHWIO(void) {
+    BindingLock lock;
     if (g_hwioReady) {
         std::fputs(kMsgAlreadyInitialized, stdout);
         return 1;
@@ -97,6 +131,7 @@ int Diag_InitHWIO(void) {
 }
 
 void Diag_FreeHWIO(void) {
+    BindingLock lock;
     if (!g_hwioReady) return;
     std::fputs(kMsgReleasing, stdout);
     UnloadStep();

@@ -38,12 +38,34 @@ constexpr const char kPortIoLibrary[] = "WinRing0.dll";
 // port and physical-memory access below is valid only then.
 bool HwioReady();
 
-// Port and physical-memory access through the bound entry points.
+// The binding and every use of its entry points share one in-process,
+// recursive lock: Diag_InitHWIO and Diag_FreeHWIO change the binding with it
+// held, and an EC transaction holds it from start to end, so a host thread
+// calling Diag_FreeHWIO cannot unload the library under a transaction that
+// another thread is running. A holder tests HwioReady under the lock.
+class BindingLock {
+public:
+    BindingLock();
+    ~BindingLock();
+    BindingLock(const BindingLock&) = delete;
+    BindingLock& operator=(const BindingLock&) = delete;
+};
+
+// Port and physical-memory access through the bound entry points. Each one
+// takes the binding lock and does nothing when the binding is down (a read
+// then yields 0xFF, as an undecoded port would; a memory read copies 0
+// bytes).
 std::uint8_t ReadPort(std::uint16_t port);
 void WritePort(std::uint16_t port, std::uint8_t value);
 // Copies `count` bytes from physical `address`, one byte per unit; returns
 // the number of bytes the library copied.
 std::uint32_t ReadPhysicalMemory(std::uint32_t address, std::uint8_t* buffer, std::uint32_t count);
+
+namespace testing {
+// Puts the binding back as at load: the library unloaded if it was loaded,
+// every entry point forgotten, HwioReady false.
+void ResetBinding();
+}  // namespace testing
 
 }  // namespace hwtk3::hwio
 

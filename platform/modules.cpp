@@ -54,6 +54,10 @@ void OverrideModulePath(const char* name, const char* path) {
     }
 }
 
+void ReleaseAllModules() {
+    while (!Loads().empty()) FreeLibrary(Loads().back().first);
+}
+
 int ModuleReferences(const char* name) {
     int count = 0;
     for (const auto& load : Loads()) {

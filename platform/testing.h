@@ -25,6 +25,10 @@ void OverrideModulePath(const char* name, const char* path);
 // under `name`: the reference count Windows would keep.
 int ModuleReferences(const char* name);
 
+// Frees every module still loaded through LoadLibraryA, as when the process
+// ends, so the next test starts with no references.
+void ReleaseAllModules();
+
 // Stands in for the machine's devices: when set, CreateFileA/CreateFileW,
 // DeviceIoControl and CloseHandle go to it instead of the OS, and so does
 // the enumeration of battery class devices. The virtual notebook

@@ -1,5 +1,7 @@
 #include "sim/ec_model.h"
 
+#include <algorithm>
+
 namespace hwtk3::sim {
 
 EcModel::EcModel(Clock& clock)
@@ -13,8 +15,12 @@ EcModel::EcModel(Clock& clock)
     channels_[k68].command = 0x6C;
 
     // ACPI RD_EC / WR_EC with a one-byte index.
-    SetCommand(k62, 0x80, 1, [this](const Bytes& p) { return Bytes{ReadRam(p[0])}; });
+    SetCommand(k62, 0x80, 1, [this](const Bytes& p) {
+        NoteRegisterRead(k62, p[0]);
+        return Bytes{ReadRam(p[0])};
+    });
     SetCommand(k62, 0x81, 2, [this](const Bytes& p) {
+        NoteRegisterWrite(k62, p[0]);
         WriteRam(p[0], p[1]);
         return Bytes{};
     });
@@ -29,10 +35,14 @@ EcModel::EcModel(Clock& clock)
     });
     // The same read and write with a two-byte address, high byte first.
     SetCommand(k25C, 0x80, 2, [this](const Bytes& p) {
-        return Bytes{ReadRam(static_cast<std::uint16_t>(p[0] << 8 | p[1]))};
+        const auto address = static_cast<std::uint16_t>(p[0] << 8 | p[1]);
+        NoteRegisterRead(k25C, address);
+        return Bytes{ReadRam(address)};
     });
     SetCommand(k25C, 0x81, 3, [this](const Bytes& p) {
-        WriteRam(static_cast<std::uint16_t>(p[0] << 8 | p[1]), p[2]);
+        const auto address = static_cast<std::uint16_t>(p[0] << 8 | p[1]);
+        NoteRegisterWrite(k25C, address);
+        WriteRam(address, p[2]);
         return Bytes{};
     });
 }
@@ -54,6 +64,18 @@ void EcModel::WriteRam(std::uint16_t address, std::uint8_t value) {
     ram_[address] = value;
     auto hook = writeHooks_.find(address);
     if (hook != writeHooks_.end()) hook->second(value);
+}
+
+void EcModel::NoteRegisterRead(Channel channel, std::uint32_t key) {
+    ChannelState& state = channels_[channel];
+    state.readPending = true;
+    state.readKey = key;
+    state.readAnswered = false;
+}
+
+void EcModel::NoteRegisterWrite(Channel channel, std::uint32_t key) {
+    const ChannelState& state = channels_[channel];
+    if (state.readKey == key && !state.readAnswered) ++writesFromUnansweredReads;
 }
 
 void EcModel::SetReadHook(std::uint16_t address, std::function<std::uint8_t()> hook) {
@@ -91,13 +113,46 @@ bool EcModel::Decodes(std::uint16_t port) const {
     return false;
 }
 
+EcModel::ChannelFaults EcModel::FaultsOf(int index) const {
+    ChannelFaults effective = faults[index];
+    const bool from = access_ >= accessFault.at;
+    if (accessFault.kind == AccessFault::Kind::IbfStuckFrom && from) effective.ibfStuck = true;
+    if (accessFault.kind == AccessFault::Kind::ObfNeverFrom && from) effective.obfNever = true;
+    return effective;
+}
+
+// The answer the current access waits for (a status read) or takes (a data
+// read: the byte already in the port is delivered, the rest is not) is
+// taken back; a late one comes again kLateMs from now, unless the EC takes
+// a new command before then.
+void EcModel::Withdraw(ChannelState& channel, bool statusRead, bool late) {
+    std::deque<std::uint8_t> withdrawn;
+    if (statusRead && channel.obf) {
+        withdrawn.push_back(channel.dataLatch);
+        channel.obf = false;
+        channel.dataLatch = channel.priorLatch;
+    }
+    withdrawn.insert(withdrawn.end(), channel.output.begin(), channel.output.end());
+    channel.output.clear();
+    if (late && !withdrawn.empty()) {
+        channel.late = std::move(withdrawn);
+        channel.lateAt = clock_.NowMs() + kLateMs;
+    }
+}
+
 void EcModel::Update(ChannelState& channel, const ChannelFaults& channelFaults) {
     const std::uint64_t now = clock_.NowMs();
     if (channel.ibf && !channelFaults.ibfStuck && now >= channel.ibfClearAt) {
         channel.ibf = false;
         Take(channel, channel.ibfClearAt);
     }
+    if (!channel.late.empty() && now >= channel.lateAt) {
+        channel.output.insert(channel.output.end(), channel.late.begin(), channel.late.end());
+        channel.late.clear();
+        channel.nextReadyAt = std::min(channel.nextReadyAt, channel.lateAt);
+    }
     if (!channel.obf && !channel.output.empty() && !channelFaults.obfNever && now >= channel.nextReadyAt) {
+        channel.priorLatch = channel.dataLatch;
         channel.dataLatch = channel.output.front();
         channel.output.pop_front();
         channel.obf = true;
@@ -108,9 +163,9 @@ void EcModel::Take(ChannelState& channel, std::uint64_t at) {
     const PendingByte byte = channel.pending;
     if (byte.isCommand) {
         // A command byte starts a new transaction and drops what is left of
-        // the previous one.
+        // the previous one's answer; a byte already in the data port stays.
         channel.output.clear();
-        channel.obf = false;
+        channel.late.clear();
         channel.parameters.clear();
         auto it = channel.commands.find(byte.value);
         if (it == channel.commands.end()) {
@@ -141,6 +196,7 @@ void EcModel::Run(ChannelState& channel, std::uint64_t at) {
 }
 
 std::uint8_t EcModel::In(std::uint16_t port) {
+    if (Decodes(port)) access_ = accesses_++;
     if (WindowState* window = WindowFor(port)) {
         if (port == window->base + 2) {
             return ReadRam(static_cast<std::uint16_t>(window->high << 8 | window->low));
@@ -150,21 +206,31 @@ std::uint8_t EcModel::In(std::uint16_t port) {
     int index = 0;
     ChannelState* channel = ChannelFor(port, &index);
     if (channel == nullptr) return 0xFF;
-    Update(*channel, faults[index]);
+    const ChannelFaults channelFaults = FaultsOf(index);
+    Update(*channel, channelFaults);
+    const bool struck = access_ == accessFault.at;
+    if (struck && (accessFault.kind == AccessFault::Kind::DropAt || accessFault.kind == AccessFault::Kind::LateAt)) {
+        Withdraw(*channel, port == channel->command, accessFault.kind == AccessFault::Kind::LateAt);
+    }
     if (port == channel->command) {
-        const bool ibf = channel->ibf || faults[index].ibfStuck;
+        const bool ibf = channel->ibf || channelFaults.ibfStuck;
         return static_cast<std::uint8_t>((channel->obf ? 0x01 : 0) | (ibf ? 0x02 : 0));
     }
     const std::uint8_t value = channel->dataLatch;
     if (channel->obf) {
         channel->obf = false;
+        if (channel->readPending) {
+            channel->readPending = false;
+            channel->readAnswered = true;
+        }
         channel->nextReadyAt = clock_.NowMs() + latencyMs;
-        Update(*channel, faults[index]);
+        Update(*channel, channelFaults);
     }
     return value;
 }
 
 void EcModel::Out(std::uint16_t port, std::uint8_t value) {
+    if (Decodes(port)) access_ = accesses_++;
     if (WindowState* window = WindowFor(port)) {
         if (port == window->base) {
             window->high = value;
@@ -178,12 +244,13 @@ void EcModel::Out(std::uint16_t port, std::uint8_t value) {
     int index = 0;
     ChannelState* channel = ChannelFor(port, &index);
     if (channel == nullptr) return;
-    Update(*channel, faults[index]);
-    if (channel->ibf || faults[index].ibfStuck) ++bytesWhileBusy;
+    const ChannelFaults channelFaults = FaultsOf(index);
+    Update(*channel, channelFaults);
+    if (channel->ibf || channelFaults.ibfStuck) ++bytesWhileBusy;
     channel->ibf = true;
     channel->ibfClearAt = clock_.NowMs() + latencyMs;
     channel->pending = PendingByte{port == channel->command, value};
-    Update(*channel, faults[index]);
+    Update(*channel, channelFaults);
 }
 
 }  // namespace hwtk3::sim

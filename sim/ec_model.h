@@ -8,6 +8,12 @@
 // runs and its answer bytes are handed out one at a time, each `latencyMs`
 // after the previous one was read, with OBF set while one waits in the data
 // port. Reading the data port without OBF returns whatever it last held.
+// A new command drops the answer bytes the EC had not yet handed out, but a
+// byte already in the data port stays there, OBF set, until the host reads
+// it, as on real hardware.
+//
+// The RAM windows are decoded by the EC's bus interface, not its firmware:
+// they keep working when the firmware stops answering on the channels.
 #ifndef HWTK3_SIM_EC_MODEL_H
 #define HWTK3_SIM_EC_MODEL_H
 
@@ -35,6 +41,22 @@ public:
         bool obfNever = false;   // the EC never hands out an answer byte
     };
 
+    // A fault that strikes at one host access, counted from ResetAccessCount
+    // (every In and Out on a port the EC decodes, windows included).
+    struct AccessFault {
+        enum class Kind {
+            None,
+            IbfStuckFrom,  // from access `at` on, no channel takes a byte
+            ObfNeverFrom,  // from access `at` on, no channel hands out a byte
+            DropAt,        // the answer access `at` waits for or takes is lost
+            LateAt,        // that answer comes kLateMs later instead
+        };
+        Kind kind = Kind::None;
+        int at = 0;
+    };
+    // Late enough that every wait of the library has given up on it.
+    static constexpr std::uint32_t kLateMs = 501;
+
     explicit EcModel(Clock& clock);
 
     // Host side.
@@ -56,6 +78,18 @@ public:
     void SetReadHook(std::uint16_t address, std::function<std::uint8_t()> hook);
     void SetWriteHook(std::uint16_t address, std::function<void(std::uint8_t)> hook);
 
+    // Read-modify-write bookkeeping, called by command handlers: a register
+    // read (key: the register, in a space of the handler's choosing) and a
+    // write of the same register. A write that follows a read of that
+    // register on the same channel whose answer the host never took counts
+    // in writesFromUnansweredReads: the host wrote back a byte the EC did
+    // not send.
+    void NoteRegisterRead(Channel channel, std::uint32_t key);
+    void NoteRegisterWrite(Channel channel, std::uint32_t key);
+
+    void ResetAccessCount() { accesses_ = 0; }
+    int Accesses() const { return accesses_; }
+
     // Configuration.
     std::uint32_t latencyMs = 0;
     std::array<ChannelFaults, 3> faults{};
@@ -63,12 +97,14 @@ public:
     int firmwareSilentAfter = -1;  // >= 0: the answer stops after this many bytes
     bool window381 = true;
     bool windowFD61 = true;
+    AccessFault accessFault;
 
     // Protocol checks: bytes written while IBF was still set (lost on real
     // hardware), and data bytes no command was waiting for.
     int bytesWhileBusy = 0;
     int strayDataBytes = 0;
     int unknownCommands = 0;
+    int writesFromUnansweredReads = 0;
 
 private:
     struct PendingByte {
@@ -83,8 +119,14 @@ private:
         PendingByte pending{false, 0};
         bool obf = false;
         std::uint8_t dataLatch = 0;
+        std::uint8_t priorLatch = 0;  // what the data port held before dataLatch
         std::deque<std::uint8_t> output;
         std::uint64_t nextReadyAt = 0;
+        std::deque<std::uint8_t> late;  // withdrawn answer bytes still to come
+        std::uint64_t lateAt = 0;
+        bool readPending = false;       // a register read whose answer the host has not taken
+        std::uint32_t readKey = 0xFFFFFFFF;  // none yet
+        bool readAnswered = false;
         int activeCommand = -1;
         int parametersExpected = 0;
         Bytes parameters;
@@ -97,6 +139,8 @@ private:
         std::uint8_t low = 0;
     };
 
+    ChannelFaults FaultsOf(int index) const;
+    void Withdraw(ChannelState& channel, bool statusRead, bool late);
     void Update(ChannelState& channel, const ChannelFaults& channelFaults);
     void Take(ChannelState& channel, std::uint64_t at);
     void Run(ChannelState& channel, std::uint64_t at);
@@ -109,6 +153,8 @@ private:
     std::map<std::uint16_t, std::function<void(std::uint8_t)>> writeHooks_;
     std::array<ChannelState, 3> channels_;
     std::array<WindowState, 2> windows_;
+    int accesses_ = 0;
+    int access_ = -1;  // index of the access being served
 };
 
 }  // namespace hwtk3::sim

@@ -27,6 +27,9 @@ constexpr std::uint8_t kFan0FlagRead = 0x94;
 constexpr std::uint8_t kFan0FlagWrite = 0x95;
 constexpr std::uint8_t kFan0FlagIndex = 0x21;
 constexpr std::uint8_t kCpuTemperatureIndex = 0xA0;
+// Read-modify-write bookkeeping of the Fan0 flags, apart from EC RAM
+// addresses on the same channel.
+constexpr std::uint32_t kFan0FlagKey = 0x10000;
 
 // 12-bit inverted tachometer: count × RPM = 480000.
 constexpr double kCountRpm = 480000.0;
@@ -101,9 +104,13 @@ void FanModel::WithdrawCommands() {
     }
 }
 
+// Each map's EC decodes only its own RAM window, so a fan export that used
+// the other one reads an undecoded port (0xFF) and writes nowhere.
 void FanModel::Install(Map map) {
     WithdrawCommands();
     map_ = map;
+    ec_.window381 = map == Map::Pwm;
+    ec_.windowFD61 = map == Map::Amd;
     using Bytes = EcModel::Bytes;
     switch (map) {
         case Map::Zlkd:
@@ -130,9 +137,11 @@ void FanModel::Install(Map map) {
                 return Bytes{p[0] == kCpuTemperatureIndex ? TemperatureByte() : std::uint8_t{0}};
             });
             ec_.SetCommand(EcModel::k25C, kFan0FlagRead, 1, [this](const Bytes& p) {
+                ec_.NoteRegisterRead(EcModel::k25C, kFan0FlagKey | p[0]);
                 return Bytes{p[0] == kFan0FlagIndex ? fan0ControlFlag : std::uint8_t{0}};
             });
             ec_.SetCommand(EcModel::k25C, kFan0FlagWrite, 2, [this](const Bytes& p) {
+                ec_.NoteRegisterWrite(EcModel::k25C, kFan0FlagKey | p[0]);
                 if (p[0] == kFan0FlagIndex) fan0ControlFlag = p[1];
                 return Bytes{};
             });

@@ -59,13 +59,14 @@ std::uint32_t Notebook::GetSystemFirmwareTable(std::uint32_t provider, std::uint
 
 std::uint32_t Notebook::GetDllStatus() {
     NOTEBOOK_ATOMIC();
+    if (driver.NextCallFails()) return 1;
     return driver.status;
 }
 
 int Notebook::InitializeOls() {
     NOTEBOOK_ATOMIC();
     ++driver.initializeCalls;
-    if (driver.initializeFails) return 0;
+    if (driver.NextCallFails() || driver.initializeFails) return 0;
     driver.initialized = true;
     return 1;
 }
@@ -96,6 +97,7 @@ std::uint32_t Notebook::ReadPhysicalMemory(std::uint32_t address, std::uint8_t* 
     NOTEBOOK_ATOMIC();
     if (!driver.initialized) ++driver.accessesUninitialized;
     trace.Record(Event::Kind::PhysicalRead, address, count, clock.NowMs());
+    if (driver.NextCallFails()) return 0;
     if (buffer == nullptr || unitSize == 0 || count % unitSize != 0) return 0;
     return memory.Read(address, buffer, count);
 }

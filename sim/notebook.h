@@ -31,6 +31,12 @@ struct PortIoDriver {
     int deinitializeCalls = 0;
     bool initialized = false;
     int accessesUninitialized = 0;  // port or memory access before InitializeOls
+    // The calls that can fail (GetDllStatus, InitializeOls,
+    // ReadPhysicalMemory), counted; the one numbered failCall (from 0)
+    // fails: status 1, 0, or no byte copied.
+    int failableCalls = 0;
+    int failCall = -1;
+    bool NextCallFails() { return failableCalls++ == failCall; }
 };
 
 // The firmware table service (GetSystemFirmwareTable) as the notebook's

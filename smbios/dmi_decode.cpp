@@ -223,6 +223,10 @@ void DecodeMemoryDevice(const DmiStructure& s) {
 
 DmiData& Dmi() { return g_dmiData; }
 
+namespace testing {
+void ResetDmiData() { g_dmiData = DmiData{}; }
+}  // namespace testing
+
 std::uint8_t* mem_chunk(std::uint32_t address, std::uint16_t length) {
     std::printf(kMsgMemChunk, address, static_cast<int>(length));
     // One byte at least, so that an empty table still has an address.

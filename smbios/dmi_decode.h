@@ -68,6 +68,11 @@ struct DmiData {
 // The one record of the process.
 DmiData& Dmi();
 
+namespace testing {
+// Empties the record, as at load.
+void ResetDmiData();
+}  // namespace testing
+
 // One structure inside a writable copy of the table: `data` is its first
 // byte, `size` covers the formatted area and the string set with its
 // terminating double zero.

@@ -56,6 +56,10 @@ const char* ModelName() { return g_modelName; }
 
 namespace testing {
 void SetMachineType(std::int32_t type) { g_machineType = type; }
+void ResetIdentity() {
+    g_machineType = kMachineZelka;
+    std::memset(g_modelName, 0, sizeof g_modelName);
+}
 }  // namespace testing
 
 }  // namespace hwtk3::smbios

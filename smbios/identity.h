@@ -19,6 +19,8 @@ const char* ModelName();
 namespace testing {
 // Lets the fan and battery tests pick a platform without a machine check.
 void SetMachineType(std::int32_t type);
+// MachineType 0 and an empty model name, as at load.
+void ResetIdentity();
 }  // namespace testing
 
 }  // namespace hwtk3::smbios

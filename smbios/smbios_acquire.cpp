@@ -149,6 +149,10 @@ bool DmiReady() { return g_dmiReady; }
 
 namespace testing {
 void FailFirmwareAllocation(bool fail) { g_failAllocation = fail; }
+void ResetDmiReady() {
+    g_dmiReady = false;
+    g_failAllocation = false;
+}
 }  // namespace testing
 
 SmbiosFirmwareTable::~SmbiosFirmwareTable() { delete[] Buffer; }

@@ -107,6 +107,8 @@ namespace testing {
 // Makes the allocation of the firmware answer fail, as it would for an
 // answer too large for the address space.
 void FailFirmwareAllocation(bool fail);
+// The record counts as not filled, as at load.
+void ResetDmiReady();
 }  // namespace testing
 
 }  // namespace hwtk3::smbios

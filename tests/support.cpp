@@ -1,3 +1,10 @@
+// Two listeners for every test of the suite.
+//
+// The library's state is process-wide by design (binding, firmware text,
+// identity record, machine type). Each test starts from the state of a
+// freshly loaded library, so the suite gives the same results whether ctest
+// runs each test in a process of its own or one process runs them all.
+//
 // The library's standard output is captured during the tests, and
 // GoogleTest reports failures on standard output too: echo every failure to
 // standard error as well, so none is lost in a capture.
@@ -5,7 +12,25 @@
 
 #include <cstdio>
 
+#include "hwio/ec_firmware.h"
+#include "platform/testing.h"
+#include "hwio/port_io.h"
+#include "smbios/dmi_decode.h"
+#include "smbios/identity.h"
+#include "smbios/smbios_acquire.h"
+
 namespace {
+
+class FreshLibrary : public ::testing::EmptyTestEventListener {
+    void OnTestStart(const ::testing::TestInfo&) override {
+        hwtk3::hwio::testing::ResetBinding();
+        hwtk3::platform::testing::ReleaseAllModules();
+        hwtk3::hwio::testing::ResetFirmwareVersion();
+        hwtk3::smbios::testing::ResetDmiReady();
+        hwtk3::smbios::testing::ResetDmiData();
+        hwtk3::smbios::testing::ResetIdentity();
+    }
+};
 
 class FailuresToStderr : public ::testing::EmptyTestEventListener {
     void OnTestPartResult(const ::testing::TestPartResult& result) override {
@@ -16,6 +41,7 @@ class FailuresToStderr : public ::testing::EmptyTestEventListener {
 };
 
 const bool g_registered = [] {
+    ::testing::UnitTest::GetInstance()->listeners().Append(new FreshLibrary);
     ::testing::UnitTest::GetInstance()->listeners().Append(new FailuresToStderr);
     return true;
 }();

@@ -42,12 +42,14 @@ TEST_F(EcChannelTest, Ec62WriteSequence) {
 
 TEST_F(EcChannelTest, Ec25CAccessSplitsTheAddressHighByteFirst) {
     nb().ec.Ram(0x04F8) = 0x5A;
-    EXPECT_EQ(ec::Ec25CRead(0x04F8), 0x5A);
+    std::uint8_t value = 0;
+    EXPECT_TRUE(ec::Ec25CRead(0x04F8, value));
+    EXPECT_EQ(value, 0x5A);
     EXPECT_EQ(nb().trace.PortLines(),
               (Lines{"in 25d 00", "out 25d 80", "in 25d 00", "out 25c 04", "in 25d 00", "out 25c f8",
                      "in 25d 01", "in 25c 5a"}));
     nb().trace.Clear();
-    ec::Ec25CWrite(0x04F8, 0x1A);
+    EXPECT_TRUE(ec::Ec25CWrite(0x04F8, 0x1A));
     EXPECT_EQ(nb().trace.PortLines(),
               (Lines{"in 25d 00", "out 25d 81", "in 25d 00", "out 25c 04", "in 25d 00", "out 25c f8",
                      "in 25d 00", "out 25c 1a"}));
@@ -66,18 +68,33 @@ TEST_F(EcChannelTest, FixedExchangesSendTheirCommandAndIndexBytes) {
     nb().ec.SetCommand(sim::EcModel::k68, 0x23, 0, [](const auto&) { return sim::EcModel::Bytes{0x0F, 0x5F}; });
     nb().ec.SetCommand(sim::EcModel::k68, 0x2D, 0, [](const auto&) { return sim::EcModel::Bytes{45, 1, 2}; });
     const Case cases[] = {
-        {[] { EXPECT_EQ(ec::Fan0ControlFlagRead(), 0x80); }, {"out 25d 94", "out 25c 21"}},
-        {[] { ec::Fan0ControlFlagWrite(0x7F); }, {"out 25d 95", "out 25c 21", "out 25c 7f"}},
-        {[] { ec::Fan0DutyWrite(0xFA); }, {"out 25d 84", "out 25c 00", "out 25c fa"}},
-        {[] { EXPECT_EQ(ec::CpuTemperatureRead25C(), 0xFF); }, {"out 25d 90", "out 25c a0"}},
+        {[] {
+             std::uint8_t flag = 0;
+             EXPECT_TRUE(ec::Fan0ControlFlagRead(flag));
+             EXPECT_EQ(flag, 0x80);
+         },
+         {"out 25d 94", "out 25c 21"}},
+        {[] { EXPECT_TRUE(ec::Fan0ControlFlagWrite(0x7F)); }, {"out 25d 95", "out 25c 21", "out 25c 7f"}},
+        {[] { EXPECT_TRUE(ec::Fan0DutyWrite(0xFA)); }, {"out 25d 84", "out 25c 00", "out 25c fa"}},
+        {[] {
+             std::uint8_t temperature = 0;
+             EXPECT_TRUE(ec::CpuTemperatureRead25C(temperature));
+             EXPECT_EQ(temperature, 0xFF);
+         },
+         {"out 25d 90", "out 25c a0"}},
         {[] {
              std::uint8_t high = 0, low = 0;
-             ec::TachometerRead68(high, low);
+             EXPECT_TRUE(ec::TachometerRead68(high, low));
              EXPECT_EQ(high, 0x0F);
              EXPECT_EQ(low, 0x5F);
          },
          {"out 6c 23"}},
-        {[] { EXPECT_EQ(ec::CpuTemperatureRead68(), 45); }, {"out 6c 2d"}},
+        {[] {
+             std::uint8_t temperature = 0;
+             EXPECT_TRUE(ec::CpuTemperatureRead68(temperature));
+             EXPECT_EQ(temperature, 45);
+         },
+         {"out 6c 2d"}},
     };
     for (const Case& c : cases) {
         nb().trace.Clear();
@@ -90,26 +107,47 @@ TEST_F(EcChannelTest, FixedExchangesSendTheirCommandAndIndexBytes) {
     }
     // All three temperature bytes are taken from the ZLKD EC.
     nb().trace.Clear();
-    ec::CpuTemperatureRead68();
+    std::uint8_t temperature = 0;
+    ec::CpuTemperatureRead68(temperature);
     EXPECT_EQ(nb().trace.Count(sim::Event::Kind::PortRead, 0x68), 3);
     EXPECT_EQ(nb().ec.bytesWhileBusy, 0);
     EXPECT_EQ(nb().ec.strayDataBytes, 0);
 }
 
 TEST_F(EcChannelTest, WindowsMakeThreeAccessesAndNoStatusRead) {
-    nb().ec.Ram(0xF451) = 0x33;
-    EXPECT_EQ(ec::WindowRead(ec::EcRamWindowFD61, 0xF451), 0x33);
-    EXPECT_EQ(nb().trace.Lines(), (Lines{"out fd61 f4", "out fd62 51", "in fd63 33"}));
+    nb().fan.Install(sim::FanModel::Map::Amd);
+    nb().ec.Ram(0xF440) = 0x33;
+    EXPECT_EQ(ec::WindowRead(ec::EcRamWindowFD61, 0xF440), 0x33);
+    EXPECT_EQ(nb().trace.Lines(), (Lines{"out fd61 f4", "out fd62 40", "in fd63 33"}));
+    nb().fan.Install(sim::FanModel::Map::Pwm);
     nb().trace.Clear();
     ec::WindowWrite(ec::EcRamWindow381, 0xF463, 100);
     EXPECT_EQ(nb().trace.Lines(), (Lines{"out 381 f4", "out 382 63", "out 383 64"}));
     EXPECT_EQ(nb().ec.Ram(0xF463), 100);
 }
 
+// Each register map's EC decodes only its own window, so a fan export that
+// used the wrong one would read 0xFF and write nowhere.
+TEST_F(EcChannelTest, EachMapAnswersOnItsOwnWindowOnly) {
+    nb().ec.Ram(0xF440) = 0x33;
+    nb().fan.Install(sim::FanModel::Map::Pwm);
+    EXPECT_EQ(ec::WindowRead(ec::EcRamWindow381, 0xF440), 0x33);
+    EXPECT_EQ(ec::WindowRead(ec::EcRamWindowFD61, 0xF440), 0xFF);
+    ec::WindowWrite(ec::EcRamWindowFD61, 0xF440, 0x44);
+    nb().fan.Install(sim::FanModel::Map::Amd);
+    EXPECT_EQ(ec::WindowRead(ec::EcRamWindowFD61, 0xF440), 0x33);
+    EXPECT_EQ(ec::WindowRead(ec::EcRamWindow381, 0xF440), 0xFF);
+    nb().fan.Install(sim::FanModel::Map::Zlkd);
+    EXPECT_EQ(ec::WindowRead(ec::EcRamWindowFD61, 0xF440), 0xFF);
+    EXPECT_EQ(ec::WindowRead(ec::EcRamWindow381, 0xF440), 0xFF);
+}
+
 TEST_F(EcChannelTest, SlowEcIsPolledEveryFiveMsAndNeverOverrun) {
     nb().ec.latencyMs = 12;
     nb().ec.Ram(0x04F8) = 0x77;
-    EXPECT_EQ(ec::Ec25CRead(0x04F8), 0x77);
+    std::uint8_t value = 0;
+    EXPECT_TRUE(ec::Ec25CRead(0x04F8, value));
+    EXPECT_EQ(value, 0x77);
     for (std::uint32_t ms : nb().trace.Sleeps()) EXPECT_EQ(ms, 5u);
     // Command and address high byte: 15 ms of polling each before the next
     // byte; the answer comes 12 ms after the low byte is taken (itself 12 ms
@@ -141,13 +179,15 @@ TEST_F(EcChannelTest, CountedWaitsReadAtMostCountTimes) {
 // and the rest of the exchange is dropped.
 TEST_F(EcChannelTest, WedgedEcCostsOneBoundedWaitPerExchange) {
     for (auto& faults : nb().ec.faults) faults.ibfStuck = true;
-    EXPECT_EQ(ec::Ec25CRead(0x04F8), ec::kNoAnswer);
+    std::uint8_t value = 0;
+    EXPECT_FALSE(ec::Ec25CRead(0x04F8, value));
+    EXPECT_EQ(value, ec::kNoAnswer);
     EXPECT_EQ(nb().trace.SleepTotalMs(), 500u);
     EXPECT_EQ(nb().trace.Count(sim::Event::Kind::PortWrite, 0x25D), 0);
 
     nb().trace.Clear();
     EXPECT_EQ(ec::Ec62Read(0xD2), ec::kNoAnswer);
-    ec::Ec62Write(0xD2, 1);
+    EXPECT_FALSE(ec::Ec62Write(0xD2, 1));
     EXPECT_EQ(nb().trace.SleepTotalMs(), 1000u);
     EXPECT_EQ(nb().trace.Count(sim::Event::Kind::PortWrite, 0x66), 0);
 
@@ -155,10 +195,72 @@ TEST_F(EcChannelTest, WedgedEcCostsOneBoundedWaitPerExchange) {
     nb().trace.Clear();
     std::uint8_t high = 0, low = 0;
     nb().ec.SetCommand(sim::EcModel::k68, 0x23, 0, [](const auto&) { return sim::EcModel::Bytes{1, 2}; });
-    ec::TachometerRead68(high, low);
+    EXPECT_FALSE(ec::TachometerRead68(high, low));
     EXPECT_EQ(high, ec::kNoAnswer);
     EXPECT_EQ(low, ec::kNoAnswer);
     EXPECT_EQ(nb().trace.SleepTotalMs(), 500u);
+}
+
+// Ec62ReadAnswered looks at OBF once, just before the data read: a slow
+// EC's data port still holds an older byte, which is no answer.
+TEST_F(EcChannelTest, Ec62ReadAnsweredLooksAtObfBeforeTheDataRead) {
+    nb().ec.Ram(0xD2) = 0x41;
+    std::uint8_t value = 0;
+    EXPECT_TRUE(ec::Ec62ReadAnswered(0xD2, value));
+    EXPECT_EQ(value, 0x41);
+    EXPECT_EQ(nb().trace.Lines(), (Lines{"in 66 00", "out 66 80", "sleep 10", "in 66 00", "out 62 d2",
+                                         "sleep 20", "in 66 01", "in 62 41"}));
+
+    nb().ec.latencyMs = 25;
+    nb().ec.Ram(0xD2) = 0x07;
+    nb().trace.Clear();
+    EXPECT_FALSE(ec::Ec62ReadAnswered(0xD2, value));
+    EXPECT_NE(value, 0x07);
+    // No pause added for the look: the command and index pauses, and the
+    // 5 ms polls of a busy EC.
+    std::uint32_t fixed = 0;
+    for (std::uint32_t ms : nb().trace.Sleeps()) {
+        if (ms != ec::kPollPauseMs) fixed += ms;
+    }
+    EXPECT_EQ(fixed, 30u);
+}
+
+// A byte the EC hands out after the library gave up stays in the data port
+// with OBF set. The next exchange on that channel reads and drops it in its
+// opening wait instead of taking it for its own answer; a channel with
+// nothing waiting keeps its exact sequence (the cases above).
+TEST_F(EcChannelTest, LateAnswerIsDroppedByTheNextExchange) {
+    nb().fan.Install(sim::FanModel::Map::MachineType);
+    nb().ec.Ram(0x0500) = 0x12;
+    nb().fan.cpuTemperature = 45;
+    // The answer to the temperature read is withdrawn at the status read
+    // that waits for it and comes back 501 ms later.
+    std::uint8_t temperature = 0;
+    nb().ec.ResetAccessCount();
+    nb().ec.accessFault = {sim::EcModel::AccessFault::Kind::LateAt, 4};
+    EXPECT_FALSE(ec::CpuTemperatureRead25C(temperature));
+    nb().Sleep(200);  // the answer arrives during the pause after the read
+    nb().ec.accessFault = {};
+    nb().trace.Clear();
+
+    std::uint8_t high = 0;
+    EXPECT_TRUE(ec::Ec25CRead(0x0500, high));
+    EXPECT_EQ(high, 0x12);  // not the 45 that came late
+    const Lines lines = nb().trace.PortLines();
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ((Lines{lines[0], lines[1], lines[2]}), (Lines{"in 25d 01", "in 25c 2d", "in 25d 00"}));
+    EXPECT_EQ(lines[3], "out 25d 80");
+
+    // The same on 0x62/0x66, for the plain read of the charge byte.
+    nb().ec.Ram(0xD2) = 0x05;
+    nb().ec.ResetAccessCount();
+    nb().ec.accessFault = {sim::EcModel::AccessFault::Kind::LateAt, 4};  // the look at OBF
+    std::uint8_t value = 0;
+    EXPECT_FALSE(ec::Ec62ReadAnswered(0xD2, value));
+    nb().Sleep(600);
+    nb().ec.accessFault = {};
+    nb().ec.Ram(0xD2) = 0x45;
+    EXPECT_EQ(ec::Ec62Read(0xD2), 0x45);
 }
 
 }  // namespace
