@@ -294,7 +294,7 @@ int Diag_ZLKDSetFanSpeed2(unsigned int rpm) {
         }
         if (exchange.WriteData(high)) std::printf(kMsgZlkdPortWrite, high, ec::EcPort68.data);
         if (exchange.WriteData(low)) std::printf(kMsgZlkdPortWrite, low, ec::EcPort68.data);
-        if (!exchange.Answered()) return 0;
+        if (!exchange.Confirm()) return 0;
     }
     platform::Sleep(kStepPauseMs);
     return 1;

@@ -138,6 +138,11 @@ bool Exchange::WriteData(std::uint8_t value) {
     return answered_;
 }
 
+bool Exchange::Confirm() {
+    if (answered_) answered_ = WaitIBF(channel_);
+    return answered_;
+}
+
 bool Exchange::ReadData(std::uint8_t& value) {
     value = kNoAnswer;
     if (answered_ && (answered_ = WaitOBF(channel_))) value = hwio::ReadPort(channel_.data);
@@ -199,14 +204,16 @@ bool Fan0ControlFlagWrite(std::uint8_t flag) {
     Exchange exchange(EcPort25C);
     exchange.SendCommand(kCmdFan0FlagWrite);
     exchange.WriteData(kFan0FlagIndex);
-    return exchange.WriteData(flag);
+    exchange.WriteData(flag);
+    return exchange.Confirm();
 }
 
 bool Fan0DutyWrite(std::uint8_t duty) {
     Exchange exchange(EcPort25C);
     exchange.SendCommand(kCmdFan0DutyWrite);
     exchange.WriteData(kFan0DutyIndex);
-    return exchange.WriteData(duty);
+    exchange.WriteData(duty);
+    return exchange.Confirm();
 }
 
 bool CpuTemperatureRead25C(std::uint8_t& temperature) {

@@ -127,6 +127,10 @@ public:
     bool SendCommand(std::uint8_t command);  // EcSendCommand
     bool WriteData(std::uint8_t value);      // EcWriteData
     bool ReadData(std::uint8_t& value);      // EcReadData; kNoAnswer when unanswered
+    // Waits for the EC to take the last byte written. Nothing else tells
+    // that a write's last byte arrived; a caller that reports the write as
+    // made asks for it.
+    bool Confirm();
 
     // Every step so far went through.
     bool Answered() const { return answered_; }
@@ -157,7 +161,8 @@ bool Ec62Write(std::uint8_t index, std::uint8_t value);
 bool Ec25CRead(std::uint16_t address, std::uint8_t& value);
 bool Ec25CWrite(std::uint16_t address, std::uint8_t value);
 
-// Fixed exchanges of the machine-type EC on 0x25C/0x25D; same rule.
+// Fixed exchanges of the machine-type EC on 0x25C/0x25D; same rule, and the
+// two writes end with Confirm.
 bool Fan0ControlFlagRead(std::uint8_t& flag);
 bool Fan0ControlFlagWrite(std::uint8_t flag);
 bool Fan0DutyWrite(std::uint8_t duty);

@@ -161,11 +161,14 @@ platform::BOOL Batteries::Close(platform::HANDLE handle) {
 ChargeSwitch::ChargeSwitch(EcModel& ec) : ec_(ec) {
     ec_.Ram(kBankIdAddress) = kBankId;
     ec_.SetCommand(EcModel::k62, kWriteEc, 2, [this](const EcModel::Bytes& p) {
+        ec_.NoteRegisterWrite(EcModel::k62, p[0]);
         Write(p[0], p[1]);
         return EcModel::Bytes{};
     });
     ec_.SetCommand(EcModel::k25C, kWriteEc, 3, [this](const EcModel::Bytes& p) {
-        Write(static_cast<std::uint16_t>(p[0] << 8 | p[1]), p[2]);
+        const auto address = static_cast<std::uint16_t>(p[0] << 8 | p[1]);
+        ec_.NoteRegisterWrite(EcModel::k25C, address);
+        Write(address, p[2]);
         return EcModel::Bytes{};
     });
 }

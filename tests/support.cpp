@@ -19,17 +19,23 @@
 #include "smbios/identity.h"
 #include "smbios/smbios_acquire.h"
 
+namespace hwtk3::test {
+
+void ResetLibrary() {
+    hwio::testing::ResetBinding();
+    platform::testing::ReleaseAllModules();
+    hwio::testing::ResetFirmwareVersion();
+    smbios::testing::ResetDmiReady();
+    smbios::testing::ResetDmiData();
+    smbios::testing::ResetIdentity();
+}
+
+}  // namespace hwtk3::test
+
 namespace {
 
 class FreshLibrary : public ::testing::EmptyTestEventListener {
-    void OnTestStart(const ::testing::TestInfo&) override {
-        hwtk3::hwio::testing::ResetBinding();
-        hwtk3::platform::testing::ReleaseAllModules();
-        hwtk3::hwio::testing::ResetFirmwareVersion();
-        hwtk3::smbios::testing::ResetDmiReady();
-        hwtk3::smbios::testing::ResetDmiData();
-        hwtk3::smbios::testing::ResetIdentity();
-    }
+    void OnTestStart(const ::testing::TestInfo&) override { hwtk3::test::ResetLibrary(); }
 };
 
 class FailuresToStderr : public ::testing::EmptyTestEventListener {

@@ -17,6 +17,11 @@
 
 namespace hwtk3::test {
 
+// Puts the library's process-wide state back as at load (binding released,
+// modules freed, firmware text, identity record and machine type emptied).
+// Every test starts with it.
+void ResetLibrary();
+
 inline const char kStandinPath[] = HWTK3_SIM_DIR "/libWinRing0.so";
 inline const char kPartialStandinPath[] = HWTK3_SIM_DIR "/libWinRing0WithoutReadPhysicalMemory.so";
 
