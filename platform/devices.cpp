@@ -62,6 +62,7 @@ BOOL DeviceIoControl(HANDLE device, DWORD ioControlCode, void* inBuffer, DWORD i
 }
 
 BOOL CloseHandle(HANDLE handle) {
+    if (internal::CloseNamedMutex(handle)) return 1;
     if (g_deviceHost != nullptr) return g_deviceHost->Close(handle);
     return internal::OsCloseHandle(handle);
 }

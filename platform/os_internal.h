@@ -26,6 +26,11 @@ BOOL OsDeviceIoControl(HANDLE device, DWORD ioControlCode, void* inBuffer, DWORD
                        DWORD outBufferSize, DWORD* bytesReturned, void* overlapped);
 BOOL OsCloseHandle(HANDLE handle);
 
+// Closes `handle` when it is a named mutex that the Linux layer handed out
+// (see testing::NamedMutexHost); false for any other handle, and always on
+// Windows, where CloseHandle closes mutexes itself.
+bool CloseNamedMutex(HANDLE handle);
+
 // When a firmware table host is set and `procName` is
 // "GetSystemFirmwareTable": true, with `address` the host's entry point (or
 // null when the host hides the export). False otherwise.

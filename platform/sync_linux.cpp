@@ -2,7 +2,9 @@
 
 #include <new>
 
+#include "platform/os_internal.h"
 #include "platform/sync.h"
+#include "platform/testing.h"
 
 namespace hwtk3::platform {
 
@@ -19,15 +21,30 @@ CriticalSection::~CriticalSection() { pthread_mutex_destroy(reinterpret_cast<pth
 void CriticalSection::Enter() { pthread_mutex_lock(reinterpret_cast<pthread_mutex_t*>(storage_)); }
 void CriticalSection::Leave() { pthread_mutex_unlock(reinterpret_cast<pthread_mutex_t*>(storage_)); }
 
+namespace {
+testing::NamedMutexHost* g_namedMutexHost = nullptr;
+}  // namespace
+
+namespace testing {
+void SetNamedMutexHost(NamedMutexHost* host) { g_namedMutexHost = host; }
+}  // namespace testing
+
+namespace internal {
+bool CloseNamedMutex(HANDLE handle) { return g_namedMutexHost != nullptr && g_namedMutexHost->Close(handle); }
+}  // namespace internal
+
 // Other EC users on Linux do not announce themselves through a named object,
 // so there is nothing to open; the EC lock then covers this process only.
-HANDLE CreateMutexA(void*, BOOL, const char*) {
-    SetLastError(kErrorInvalidFunction);
-    return nullptr;
+HANDLE CreateMutexA(void*, BOOL, const char* name) {
+    HANDLE mutex = g_namedMutexHost != nullptr ? g_namedMutexHost->Create(name) : nullptr;
+    if (mutex == nullptr) SetLastError(kErrorInvalidFunction);
+    return mutex;
 }
 
-DWORD WaitForSingleObject(HANDLE, DWORD) { return kWaitFailed; }
+DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
+    return g_namedMutexHost != nullptr ? g_namedMutexHost->Wait(handle, milliseconds) : kWaitFailed;
+}
 
-BOOL ReleaseMutex(HANDLE) { return 0; }
+BOOL ReleaseMutex(HANDLE mutex) { return g_namedMutexHost != nullptr ? g_namedMutexHost->Release(mutex) : 0; }
 
 }  // namespace hwtk3::platform

@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "platform/os_internal.h"
 #include "platform/sync.h"
 
 namespace hwtk3::platform {
@@ -26,5 +27,9 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
 }
 
 BOOL ReleaseMutex(HANDLE mutex) { return ::ReleaseMutex(mutex); }
+
+namespace internal {
+bool CloseNamedMutex(HANDLE) { return false; }
+}  // namespace internal
 
 }  // namespace hwtk3::platform

@@ -63,6 +63,19 @@ public:
 };
 void SetFirmwareTableHost(FirmwareTableHost* host);
 
+// Linux has no named mutexes; a test can stand in for them. When a host is
+// set, CreateMutexA, WaitForSingleObject and ReleaseMutex, and CloseHandle
+// of the handles it gave out, go to it. Pass nullptr to remove it.
+class NamedMutexHost {
+public:
+    virtual ~NamedMutexHost() = default;
+    virtual HANDLE Create(const char* name) = 0;  // nullptr: creation fails
+    virtual DWORD Wait(HANDLE mutex, DWORD milliseconds) = 0;
+    virtual BOOL Release(HANDLE mutex) = 0;
+    virtual bool Close(HANDLE handle) = 0;  // false: not one of its handles
+};
+void SetNamedMutexHost(NamedMutexHost* host);
+
 // Linux only: the directory our GetSystemFirmwareTable reads the SMBIOS
 // entry point and table from instead of /sys/firmware/dmi/tables. Pass
 // nullptr to restore it.

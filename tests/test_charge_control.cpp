@@ -225,6 +225,43 @@ TEST_F(ChargeControlTest, BindingDownMeansFailureWithoutPortsOrMessages) {
     }
 }
 
+// A byte the EC never sent is never written back: the other seven bits of
+// the switch byte are firmware flags. A slow EC (its answer comes after the
+// 20 ms the EC RAM read waits) leaves an older byte in the data port; a
+// silent one answers nothing at all. Each pass then counts as failed, with
+// the lines and pauses of a failed pass, and nothing is written.
+TEST_F(ChargeControlTest, UnansweredReadIsNeverWrittenBack) {
+    struct Case {
+        const char* name;
+        std::int32_t machineType;
+        std::uint16_t byte;
+        int secondPauses;
+    };
+    const Case cases[] = {
+        {"EC RAM, slow EC", 0, kRamByte, 11},
+        {"0x4F8, no answer", 1, kTypeByte, 3},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        smbios::testing::SetMachineType(c.machineType);
+        Arm(c.byte, 0x05, 1);
+        if (c.machineType == 0) {
+            nb().ec.latencyMs = 25;
+        } else {
+            nb().ec.faults[sim::EcModel::k25C].obfNever = true;
+        }
+        EXPECT_FALSE(Diag_SetBatteryChargeEnabled(false));
+        EXPECT_EQ(nb().chargeSwitch.Writes(c.byte), 0);
+        EXPECT_EQ(nb().chargeSwitch.Value(c.byte), 0x05);
+        EXPECT_EQ(nb().ec.writesFromUnansweredReads, 0);
+        EXPECT_EQ(SecondPauses(), c.secondPauses);
+        const std::string output = Output();
+        EXPECT_EQ(output.find("Success"), std::string::npos);
+        nb().ec.latencyMs = 0;
+        nb().ec.faults = {};
+    }
+}
+
 // A dead EC answers nothing; the floating bus reads 0xFF, which has bit 6
 // set. Switching charging off must not count that as the switch made.
 TEST_F(ChargeControlTest, DeadEcIsNeverASuccessfulSwitchOff) {

@@ -52,6 +52,31 @@ TEST_F(FirmwareVersionTest, TextOfLengthOrMoreFailsAndLeavesBufferAlone) {
     EXPECT_STREQ(hwio::EcFirmwareVersion(), "ZLKD1070");
 }
 
+// The 32-byte text holds 31 characters and the NUL, which may be the 32nd
+// byte the EC sends; a 32nd byte that is not NUL is one too many, whatever
+// length the caller allows.
+TEST_F(FirmwareVersionTest, TextFillsTheThirtyTwoBytesAndNoMore) {
+    const std::string longest(31, 'V');
+    for (int length : {32, 40}) {
+        SCOPED_TRACE(length);
+        nb().ec.firmwareVersion = longest;
+        std::memset(buffer_, 0xEE, sizeof buffer_);
+        EXPECT_EQ(Diag_GetECFirmwareVer2(buffer_, length), 1);
+        EXPECT_EQ(std::string(buffer_), longest);
+        for (int i = 31; i < length; ++i) EXPECT_EQ(buffer_[i], '\0') << i;
+        EXPECT_TRUE(Untouched(static_cast<std::size_t>(length)));
+        EXPECT_EQ(hwio::EcFirmwareVersion(), longest);
+        EXPECT_EQ(Output(), "EC FW:=" + longest + "=\n");
+
+        nb().ec.firmwareVersion = longest + "WX";
+        std::memset(buffer_, 0xEE, sizeof buffer_);
+        EXPECT_EQ(Diag_GetECFirmwareVer2(buffer_, length), 0);
+        EXPECT_TRUE(Untouched());
+        EXPECT_EQ(hwio::EcFirmwareVersion(), longest);
+        EXPECT_EQ(Output(), "EC FW:=" + longest + "=\n");
+    }
+}
+
 TEST_F(FirmwareVersionTest, SilentEcKeepsTheBytesReceived) {
     nb().ec.firmwareVersion = "ZLKD 1.07";
     nb().ec.firmwareSilentAfter = 4;

@@ -2,8 +2,12 @@
 // lock keeps every exchange whole, so the EC never sees a byte of one
 // exchange inside another and both threads read what they wrote.
 #include <atomic>
+#include <string>
 #include <thread>
+#include <vector>
 
+#include "platform/sync.h"
+#include "platform/testing.h"
 #include "sim/scenario.h"
 #include "smbios/identity.h"
 #include "tests/support.h"
@@ -50,6 +54,98 @@ TEST_F(EcLockTest, FanAndChargeThreadsOnOneChannelNeverInterleave) {
     EXPECT_EQ(nb().ec.unknownCommands, 0);
     EXPECT_EQ(nb().ec.bytesWhileBusy, 0);
     EXPECT_EQ(nb().chargeSwitch.Writes(sim::ChargeSwitch::kMachineTypeByte), kRounds);
+}
+
+// Diag_FreeHWIO on one thread while another runs EC transactions: the
+// binding changes under the lock the transactions hold, so no port access
+// reaches the port-I/O library after it was deinitialised (or, worse,
+// after it was unloaded), and every read that claims an answer has one.
+TEST_F(EcLockTest, BindingIsNeverTornDownUnderATransaction) {
+    ASSERT_TRUE(sim::ApplyScenarios(nb(), "machine-type"));
+    smbios::testing::SetMachineType(1);
+    nb().chargeSwitch.Set(sim::ChargeSwitch::kMachineTypeByte, 0x05);
+    Bind();
+    std::atomic<bool> done{false};
+    std::atomic<int> wrongAnswers{0};
+    std::thread binding([&] {
+        for (int i = 0; i < kRounds / 4; ++i) {
+            Diag_FreeHWIO();
+            Diag_InitHWIO();
+        }
+        done = true;
+    });
+    std::thread reader([&] {
+        while (!done.load()) {
+            // true only with the binding up and the EC's answer (bit 6 clear)
+            if (!Diag_IsBatteryChargeEnabled() && Diag_GetBatteryChargeState() == 0x45) ++wrongAnswers;
+        }
+    });
+    binding.join();
+    reader.join();
+    EXPECT_EQ(nb().driver.accessesUninitialized, 0);
+    EXPECT_EQ(wrongAnswers.load(), 0);
+    EXPECT_EQ(nb().ec.bytesWhileBusy, 0);
+}
+
+// The shared EC mutex: a failed creation is tried again by the next
+// transaction, and the handle is closed when the binding is released, so
+// binding and releasing again and again holds at most one handle.
+class CountingMutexes : public platform::testing::NamedMutexHost {
+public:
+    platform::HANDLE Create(const char* name) override {
+        names.push_back(name);
+        if (failures > 0) {
+            --failures;
+            return nullptr;
+        }
+        ++open;
+        return &token;
+    }
+    platform::DWORD Wait(platform::HANDLE, platform::DWORD) override {
+        ++waits;
+        return platform::kWaitObject0;
+    }
+    platform::BOOL Release(platform::HANDLE) override {
+        ++releases;
+        return 1;
+    }
+    bool Close(platform::HANDLE handle) override {
+        if (handle != &token) return false;
+        --open;
+        return true;
+    }
+    int failures = 0;
+    int open = 0;
+    int waits = 0;
+    int releases = 0;
+    std::vector<std::string> names;
+    int token = 0;
+};
+
+TEST_F(EcLockTest, SharedMutexIsRetriedAndClosedWithTheBinding) {
+    CountingMutexes mutexes;
+    mutexes.failures = 1;
+    platform::testing::SetNamedMutexHost(&mutexes);
+    Bind();
+    nb().ec.Ram(0xD2) = 0x05;
+    EXPECT_EQ(Diag_GetBatteryChargeState(), 0x05);  // goes ahead without it
+    EXPECT_EQ(mutexes.open, 0);
+    EXPECT_EQ(mutexes.waits, 0);
+    EXPECT_EQ(Diag_GetBatteryChargeState(), 0x05);  // asks again and gets it
+    EXPECT_EQ(mutexes.open, 1);
+    EXPECT_EQ(mutexes.waits, 1);
+    EXPECT_EQ(mutexes.releases, 1);
+    for (int i = 0; i < 3; ++i) {
+        Diag_FreeHWIO();
+        EXPECT_EQ(mutexes.open, 0);
+        ASSERT_EQ(Diag_InitHWIO(), 1);
+        Diag_GetBatteryChargeState();
+        EXPECT_EQ(mutexes.open, 1);
+    }
+    EXPECT_EQ(mutexes.names, std::vector<std::string>(5, "Global\\Access_EC"));
+    Diag_FreeHWIO();
+    EXPECT_EQ(mutexes.open, 0);
+    platform::testing::SetNamedMutexHost(nullptr);
 }
 
 }  // namespace

@@ -243,6 +243,86 @@ TEST_F(FanRegisterTest, FanStateTakesManualFromBitOneAlone) {
     }
 }
 
+// An EC that stops answering on its command channels: the exports that
+// use them fail, write no output and print no line for what the EC did not
+// answer or take, and the Fan0 control flag, a read-modify-write whose
+// other bits are the EC's own, is not written from a byte the EC never sent.
+TEST_F(FanRegisterTest, SilentEcFailsTheChannelExportsAndWritesNothing) {
+    using Kind = sim::EcModel::AccessFault::Kind;
+    struct Case {
+        const char* name;
+        Map map;
+        std::int32_t machineType;
+        Kind kind;
+        int at;
+        std::function<int(int&)> run;
+        std::string lines;
+    };
+    const Case cases[] = {
+        {"Fan0 flag read never answered", Map::MachineType, 1, Kind::ObfNeverFrom, 0,
+         [](int&) { return Diag_SetFanManual2(1); }, ""},
+        {"Fan0 flag read answer lost", Map::MachineType, 1, Kind::DropAt, 4,
+         [](int&) { return Diag_SetFanManual2(0); }, ""},
+        {"Fan0 flag write not taken", Map::MachineType, 1, Kind::IbfStuckFrom, 11,
+         [](int&) { return Diag_SetFanManual2(1); }, "Read Fan0 Ctrl Flag: 85\n"},
+        {"ZLKD target, low byte not taken", Map::Zlkd, 0, Kind::IbfStuckFrom, 4,
+         [](int&) { return Diag_ZLKDSetFanSpeed2(3000); },
+         "Tacho_temp:160 Tacho:3935 f5f MSB:f LSB:5f\nSet 0x24 to port 0x6C\nSet 0xF to port 0x68\n"},
+        {"ZLKD target, last byte never taken", Map::Zlkd, 0, Kind::IbfStuckFrom, 5,
+         [](int&) { return Diag_ZLKDSetFanSpeed2(3000); },
+         "Tacho_temp:160 Tacho:3935 f5f MSB:f LSB:5f\nSet 0x24 to port 0x6C\nSet 0xF to port 0x68\n"
+         "Set 0x5F to port 0x68\n"},
+        {"ZLKD tachometer low byte lost", Map::Zlkd, 0, Kind::DropAt, 4,
+         [](int& out) { return Diag_ZLKDGetFanSpeed2(&out); }, ""},
+        {"ZLKD temperature never answered", Map::Zlkd, 0, Kind::ObfNeverFrom, 0,
+         [](int& out) { return Diag_ZLKDGetCpuTemperature2(&out); }, ""},
+        {"machine-type duty not taken", Map::MachineType, 1, Kind::IbfStuckFrom, 3,
+         [](int&) { return fan::MachineTypeDutyWrite(250) ? 1 : 0; }, ""},
+        {"machine-type tachometer low byte lost", Map::MachineType, 1, Kind::DropAt, 14,
+         [](int& out) {
+             std::int32_t rpm = 0;
+             const bool ok = fan::MachineTypeTachometerRead(rpm);
+             if (ok) out = rpm;
+             return ok ? 1 : 0;
+         },
+         "MSB: 1\n"},
+        {"machine-type temperature never answered", Map::MachineType, 1, Kind::ObfNeverFrom, 0,
+         [](int& out) {
+             std::int32_t t = 0;
+             const bool ok = fan::MachineTypeTemperatureRead(t);
+             if (ok) out = t;
+             return ok ? 1 : 0;
+         },
+         ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        // Each case on a notebook of its own: a byte a silent EC left
+        // pending must not reach the next case.
+        ResetLibrary();
+        sim::Notebook& n = sim::ResetCurrent();
+        ASSERT_EQ(Diag_InitHWIO(), 1);
+        smbios::testing::SetMachineType(c.machineType);
+        n.fan.Install(c.map);
+        n.fan.tachometerOverride = 0x01AF;
+        Output();
+        n.trace.Clear();
+        const double target = n.fan.TargetRpm();
+        const std::uint8_t duty = n.fan.fan0Duty;
+        n.ec.ResetAccessCount();
+        n.ec.accessFault = {c.kind, c.at};
+        int output = -7;
+        EXPECT_EQ(c.run(output), 0);
+        EXPECT_EQ(output, -7);
+        EXPECT_EQ(Output(), c.lines);
+        EXPECT_EQ(n.fan.fan0ControlFlag, 0x85);
+        EXPECT_EQ(n.fan.fan0Duty, duty);
+        EXPECT_EQ(n.fan.TargetRpm(), target);
+        EXPECT_EQ(n.ec.writesFromUnansweredReads, 0);
+        EXPECT_LE(n.trace.SleepTotalMs(), 500u);  // one wait runs out, nothing more
+    }
+}
+
 // Every export, and the machine-type operations, while the binding is down:
 // never bound, and released after use.
 TEST_F(FanRegisterTest, NothingRunsWhileTheBindingIsDown) {
