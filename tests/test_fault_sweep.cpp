@@ -112,7 +112,7 @@ const Scenario kScenarios[] = {
          for (const char* p = hwio::EcFirmwareVersion(); *p != '\0'; ++p) o.outputs.push_back(*p);
          return o;
      },
-     ResultIsOne, 520},
+     ResultIsOne, 500},
     {"Diag_AMDSetFanRPM", Map::Amd, 0, true, false, Nothing, [] { return Ints(Diag_AMDSetFanRPM(3000), {}); },
      ResultIsOne, 10},
     {"Diag_AMDGetFanRPM", Map::Amd, 0, true, false, Nothing,
@@ -146,10 +146,10 @@ const Scenario kScenarios[] = {
     {"Diag_SetFanManual2 (EC RAM)", Map::Pwm, 0, true, false, Nothing,
      [] { return Ints(Diag_SetFanManual2(1), {}); }, ResultIsOne, 10},
     {"Diag_SetFanManual2 (Fan0 flag, manual)", Map::MachineType, 1, true, false, Nothing,
-     [] { return Ints(Diag_SetFanManual2(1), {}); }, ResultIsOne, 1010},
+     [] { return Ints(Diag_SetFanManual2(1), {}); }, ResultIsOne, 510},
     {"Diag_SetFanManual2 (Fan0 flag, EC)", Map::MachineType, 1, true, false,
      [](sim::Notebook& nb) { nb.fan.fan0ControlFlag = 0x05; },
-     [] { return Ints(Diag_SetFanManual2(0), {}); }, ResultIsOne, 1010},
+     [] { return Ints(Diag_SetFanManual2(0), {}); }, ResultIsOne, 510},
     {"Diag_SetFanSpeed2", Map::Pwm, 0, true, false, Nothing, [] { return Ints(Diag_SetFanSpeed2(60), {}); },
      ResultIsOne, 10},
     {"Diag_ZLKDGetCpuTemperature2", Map::Zlkd, 0, true, false, Nothing,
@@ -174,14 +174,14 @@ const Scenario kScenarios[] = {
          const bool r = Diag_FanCpu(3000, 100, &rpm, &t, true);
          return Ints(r, {rpm, t});
      },
-     ResultIsOne, 4900},
+     ResultIsOne, 3700},
     {"Diag_FanCpu (ZLKD)", Map::Zlkd, 0, true, true, Nothing,
      [] {
          int rpm = kUnset, t = kUnset;
          const bool r = Diag_FanCpu(3000, 100, &rpm, &t, true);
          return Ints(r, {rpm, t});
      },
-     ResultIsOne, 4930},
+     ResultIsOne, 3720},
     {"Diag_FanCpu (PWM)", Map::Pwm, 0, true, false, Nothing,
      [] {
          int rpm = 60, t = kUnset;
@@ -202,14 +202,14 @@ const Scenario kScenarios[] = {
          const bool r = Diag_FanCpuGetValue(&rpm, &t, true);
          return Ints(r, {rpm, t});
      },
-     ResultIsOne, 1900},
+     ResultIsOne, 700},
     {"Diag_FanCpuGetValue (ZLKD)", Map::Zlkd, 0, true, true, Nothing,
      [] {
          int rpm = kUnset, t = kUnset;
          const bool r = Diag_FanCpuGetValue(&rpm, &t, true);
          return Ints(r, {rpm, t});
      },
-     ResultIsOne, 1420},
+     ResultIsOne, 710},
     {"Diag_FanCpuGetValue (PWM)", Map::Pwm, 0, true, false, Nothing,
      [] {
          int rpm = kUnset, t = kUnset;
@@ -235,11 +235,11 @@ const Scenario kScenarios[] = {
      },
      ResultIsOne, 0, false},
     {"Diag_GetBatteryChargeState", Map::Zlkd, 0, true, false, ChargeOff,
-     [] { return Ints(Diag_GetBatteryChargeState(), {}); }, nullptr, 530},
+     [] { return Ints(Diag_GetBatteryChargeState(), {}); }, nullptr, 510},
     {"Diag_SetBatteryChargeEnabled(false), EC RAM", Map::Zlkd, 0, true, false, ChargeOn,
-     [] { return Ints(Diag_SetBatteryChargeEnabled(false), {}); }, ResultIsOne, 25000},
+     [] { return Ints(Diag_SetBatteryChargeEnabled(false), {}); }, ResultIsOne, 20456},
     {"Diag_SetBatteryChargeEnabled(true), EC RAM", Map::Zlkd, 0, true, false, ChargeOff,
-     [] { return Ints(Diag_SetBatteryChargeEnabled(true), {}); }, ResultIsOne, 25000},
+     [] { return Ints(Diag_SetBatteryChargeEnabled(true), {}); }, ResultIsOne, 20456},
     {"Diag_SetBatteryChargeEnabled(false), 0x4F8", Map::MachineType, 1, true, false, ChargeOn,
      [] { return Ints(Diag_SetBatteryChargeEnabled(false), {}); }, ResultIsOne, 7500},
     {"Diag_SetBatteryChargeEnabled(true), 0x4F8", Map::MachineType, 1, true, false, ChargeOff,
