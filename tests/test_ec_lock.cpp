@@ -125,7 +125,13 @@ public:
 TEST_F(EcLockTest, SharedMutexIsRetriedAndClosedWithTheBinding) {
     CountingMutexes mutexes;
     mutexes.failures = 1;
-    platform::testing::SetNamedMutexHost(&mutexes);
+    struct Installed {
+        explicit Installed(CountingMutexes* host) { platform::testing::SetNamedMutexHost(host); }
+        ~Installed() {
+            Diag_FreeHWIO();
+            platform::testing::SetNamedMutexHost(nullptr);
+        }
+    } installed(&mutexes);
     Bind();
     nb().ec.Ram(0xD2) = 0x05;
     EXPECT_EQ(Diag_GetBatteryChargeState(), 0x05);  // goes ahead without it
@@ -145,7 +151,6 @@ TEST_F(EcLockTest, SharedMutexIsRetriedAndClosedWithTheBinding) {
     EXPECT_EQ(mutexes.names, std::vector<std::string>(5, "Global\\Access_EC"));
     Diag_FreeHWIO();
     EXPECT_EQ(mutexes.open, 0);
-    platform::testing::SetNamedMutexHost(nullptr);
 }
 
 }  // namespace
