@@ -50,6 +50,17 @@ foreach(source ${HWTK3_WINE_TESTS})
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
 endforeach()
 
+# The device programs put the virtual notebook's ACPI control driver and
+# battery devices behind hwtk3.dll's own imports, so they carry the models.
+add_library(hwtk3sim_win32 STATIC ${HWTK3_SIM_SOURCES})
+target_include_directories(hwtk3sim_win32 PUBLIC ${PROJECT_SOURCE_DIR})
+file(GLOB HWTK3_WINE_DEVICE_TESTS CONFIGURE_DEPENDS tests/wine/wine_devices*.cpp)
+foreach(source ${HWTK3_WINE_DEVICE_TESTS})
+  get_filename_component(name ${source} NAME_WE)
+  target_link_libraries(${name} PRIVATE hwtk3sim_win32)
+  target_compile_options(${name} PRIVATE ${HWTK3_WARNINGS})
+endforeach()
+
 # hwtk3-diag.exe: the factory test against hwtk3.dll, as a host links it.
 file(GLOB HWTK3_TOOL_SOURCES CONFIGURE_DEPENDS tools/*.cpp)
 list(FILTER HWTK3_TOOL_SOURCES EXCLUDE REGEX "_linux\\.cpp$")
