@@ -14,6 +14,9 @@ target_compile_definitions(hwtk3 PRIVATE HWTK3_BUILDING_DLL)
 target_compile_options(hwtk3 PRIVATE ${HWTK3_WARNINGS})
 # The battery class devices are found through the Setup API.
 target_link_libraries(hwtk3 PRIVATE setupapi)
+# Beside each GCC-decorated export, the Visual C++ name of the same
+# declaration (cmake/hwtk3.def), so that a Visual C++ host binds them too.
+target_sources(hwtk3 PRIVATE ${PROJECT_SOURCE_DIR}/cmake/hwtk3.def)
 
 # Stand-ins: self-contained, on real time, scenarios from the environment.
 function(hwtk3_standin target output)
@@ -57,3 +60,53 @@ add_executable(hwtk3-diag ${HWTK3_TOOL_SOURCES})
 target_link_libraries(hwtk3-diag PRIVATE hwtk3)
 target_include_directories(hwtk3-diag PRIVATE ${PROJECT_SOURCE_DIR})
 target_compile_options(hwtk3-diag PRIVATE ${HWTK3_WARNINGS})
+
+# hwtk3.lib: the import library a Visual C++ linker takes, naming the Visual
+# C++ exports of cmake/hwtk3.def. The Visual C++ host in tests/msvc is built
+# with clang in Visual C++ mode and lld-link, without any system header or
+# library: it declares the few kernel32.dll functions it needs itself.
+find_program(HWTK3_LLVM_DLLTOOL NAMES llvm-dlltool llvm-dlltool-14)
+find_program(HWTK3_CLANG NAMES clang clang-14)
+find_program(HWTK3_LLD_LINK NAMES lld-link lld-link-14)
+if(HWTK3_LLVM_DLLTOOL)
+  file(STRINGS ${PROJECT_SOURCE_DIR}/cmake/hwtk3.def HWTK3_DEF_LINES REGEX "^ *\"\\?Diag_")
+  set(HWTK3_MSVC_DEF "LIBRARY hwtk3.dll\nEXPORTS\n")
+  foreach(line ${HWTK3_DEF_LINES})
+    string(REGEX REPLACE "^ *(\"[^\"]+\").*" "  \\1" name "${line}")
+    string(APPEND HWTK3_MSVC_DEF "${name}\n")
+  endforeach()
+  file(WRITE ${CMAKE_BINARY_DIR}/hwtk3-msvc.def.in "${HWTK3_MSVC_DEF}")
+  configure_file(${CMAKE_BINARY_DIR}/hwtk3-msvc.def.in ${CMAKE_BINARY_DIR}/hwtk3-msvc.def COPYONLY)
+  set(HWTK3_MSVC_LIB ${CMAKE_BINARY_DIR}/lib/hwtk3.lib)
+  add_custom_command(OUTPUT ${HWTK3_MSVC_LIB}
+    COMMAND ${HWTK3_LLVM_DLLTOOL} -m i386 -D hwtk3.dll -d ${CMAKE_BINARY_DIR}/hwtk3-msvc.def -l ${HWTK3_MSVC_LIB}
+    DEPENDS ${CMAKE_BINARY_DIR}/hwtk3-msvc.def ${PROJECT_SOURCE_DIR}/cmake/hwtk3.def
+    COMMENT "Visual C++ import library hwtk3.lib")
+  add_custom_target(hwtk3_msvc_lib ALL DEPENDS ${HWTK3_MSVC_LIB})
+  add_dependencies(hwtk3_msvc_lib hwtk3)
+else()
+  message(WARNING "llvm-dlltool not found: no hwtk3.lib (scripts/setup installs llvm)")
+endif()
+
+if(HWTK3_LLVM_DLLTOOL AND HWTK3_CLANG AND HWTK3_LLD_LINK)
+  set(msvc_dir ${CMAKE_BINARY_DIR}/msvc)
+  set(msvc_host ${CMAKE_BINARY_DIR}/bin/wine_msvc_host.exe)
+  add_custom_command(OUTPUT ${msvc_dir}/kernel32.lib
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${msvc_dir}
+    COMMAND ${HWTK3_LLVM_DLLTOOL} -m i386 -k -d ${PROJECT_SOURCE_DIR}/tests/msvc/kernel32.def -l ${msvc_dir}/kernel32.lib
+    DEPENDS ${PROJECT_SOURCE_DIR}/tests/msvc/kernel32.def)
+  add_custom_command(OUTPUT ${msvc_dir}/wine_msvc_host.obj
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${msvc_dir}
+    COMMAND ${HWTK3_CLANG} --target=i686-pc-windows-msvc -std=c++17 -O2 -nostdinc -ffreestanding
+            -fno-exceptions -fno-rtti -Wall -Wextra -Werror -I${PROJECT_SOURCE_DIR}/include
+            -c ${PROJECT_SOURCE_DIR}/tests/msvc/wine_msvc_host.cpp -o ${msvc_dir}/wine_msvc_host.obj
+    DEPENDS ${PROJECT_SOURCE_DIR}/tests/msvc/wine_msvc_host.cpp ${PROJECT_SOURCE_DIR}/include/hwtk3.h)
+  add_custom_command(OUTPUT ${msvc_host}
+    COMMAND ${HWTK3_LLD_LINK} /nologo /nodefaultlib /entry:HostMain /subsystem:console /machine:x86
+            /out:${msvc_host} ${msvc_dir}/wine_msvc_host.obj ${HWTK3_MSVC_LIB} ${msvc_dir}/kernel32.lib
+    DEPENDS ${msvc_dir}/wine_msvc_host.obj ${HWTK3_MSVC_LIB} ${msvc_dir}/kernel32.lib
+    COMMENT "Visual C++ host wine_msvc_host.exe (clang, lld-link)")
+  add_custom_target(wine_msvc_host ALL DEPENDS ${msvc_host})
+else()
+  message(WARNING "clang, lld-link or llvm-dlltool missing: no Visual C++ host (scripts/setup installs them)")
+endif()
