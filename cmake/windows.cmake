@@ -11,7 +11,7 @@ add_library(hwtk3 SHARED ${HWTK3_SOURCES})
 set_target_properties(hwtk3 PROPERTIES PREFIX "" IMPORT_PREFIX "lib")
 target_include_directories(hwtk3 PUBLIC ${PROJECT_SOURCE_DIR})
 target_compile_definitions(hwtk3 PRIVATE HWTK3_BUILDING_DLL)
-target_compile_options(hwtk3 PRIVATE ${HWTK3_WARNINGS})
+target_compile_options(hwtk3 PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${HWTK3_WARNINGS}>)
 # The battery class devices are found through the Setup API.
 target_link_libraries(hwtk3 PRIVATE setupapi)
 # Beside each GCC-decorated export, the Visual C++ name of the same
@@ -36,6 +36,21 @@ hwtk3_standin(vqmitf_standin VQMITF sim/standin/vqmitf_standin.cpp)
 target_compile_definitions(vqmitf_standin PRIVATE HWTK3_BUILDING_VQMITF)
 target_link_libraries(hwtk3 PRIVATE vqmitf_standin)
 
+# Version resources of the two files we ship (FileVersion, ProductVersion,
+# ProductName from the project's version).
+enable_language(RC)
+function(hwtk3_version_resource target name filetype description)
+  set(HWTK3_RC_NAME ${name})
+  set(HWTK3_RC_FILETYPE ${filetype})
+  set(HWTK3_RC_DESCRIPTION "${description}")
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/version.rc.in ${HWTK3_GENERATED_DIR}/${target}.rc @ONLY)
+  target_sources(${target} PRIVATE ${HWTK3_GENERATED_DIR}/${target}.rc)
+  set_property(SOURCE ${HWTK3_GENERATED_DIR}/${target}.rc APPEND PROPERTY OBJECT_DEPENDS
+    ${HWTK3_GENERATED_DIR}/hwtk3_version.h)
+endfunction()
+hwtk3_version_resource(hwtk3 hwtk3.dll VFT_DLL "hwtk3 hardware diagnostics library")
+target_include_directories(hwtk3 PRIVATE ${HWTK3_GENERATED_DIR})
+
 # Copy the MinGW C++ runtime beside the programs.
 execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=libstdc++-6.dll
   OUTPUT_VARIABLE HWTK3_LIBSTDCXX_DLL OUTPUT_STRIP_TRAILING_WHITESPACE)
@@ -58,8 +73,9 @@ file(GLOB HWTK3_TOOL_SOURCES CONFIGURE_DEPENDS tools/*.cpp)
 list(FILTER HWTK3_TOOL_SOURCES EXCLUDE REGEX "_linux\\.cpp$")
 add_executable(hwtk3-diag ${HWTK3_TOOL_SOURCES})
 target_link_libraries(hwtk3-diag PRIVATE hwtk3)
-target_include_directories(hwtk3-diag PRIVATE ${PROJECT_SOURCE_DIR})
-target_compile_options(hwtk3-diag PRIVATE ${HWTK3_WARNINGS})
+target_include_directories(hwtk3-diag PRIVATE ${PROJECT_SOURCE_DIR} ${HWTK3_GENERATED_DIR})
+target_compile_options(hwtk3-diag PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${HWTK3_WARNINGS}>)
+hwtk3_version_resource(hwtk3-diag hwtk3-diag.exe VFT_APP "hwtk3 factory test")
 
 # hwtk3.lib: the import library a Visual C++ linker takes, naming the Visual
 # C++ exports of cmake/hwtk3.def. The Visual C++ host in tests/msvc is built
