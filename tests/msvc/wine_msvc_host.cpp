@@ -189,16 +189,19 @@ void FanOnTheZlkdPath() {
     CheckValue(Diag_ZLKDGetFanSpeed2(&rpm) == 1 && rpm == 3000, "and the fan still turns at 3000 RPM", rpm);
 }
 
-// The notebook's EC has the ZLKD map; the other maps' registers are plain
-// EC RAM there, so these calls go through (1 while the binding is up) and
-// read back what they wrote or what that RAM holds.
+// The notebook's EC has the ZLKD map; the AMD and PWM registers are plain
+// EC RAM there (zero until written), so these calls go through while the
+// binding is up and read back what was written or that zero RAM: an AMD
+// temperature of 0, a tachometer count of 0 (117 RPM after the 12-bit
+// inversion), the PWM setting and manual bit as written, a PWM RPM of 0.
 void OtherFanMaps() {
     Check(Diag_AMDSetFanRPM(3000) == 1, "Diag_AMDSetFanRPM returns 1 while bound");
     int value = -7;
-    Check(Diag_AMDGetFanRPM(&value) == 1 && value != -7, "Diag_AMDGetFanRPM returns 1 and writes a speed");
+    Check(Diag_AMDGetFanRPM(&value) == 1, "Diag_AMDGetFanRPM returns 1");
+    CheckValue(value == 117, "Diag_AMDGetFanRPM: count 0 of plain EC RAM", value);
     value = -7;
-    Check(Diag_AMDGetCpuTemperature(&value) == 1 && value != -7,
-          "Diag_AMDGetCpuTemperature returns 1 and writes a temperature");
+    Check(Diag_AMDGetCpuTemperature(&value) == 1, "Diag_AMDGetCpuTemperature returns 1");
+    CheckValue(value == 0, "Diag_AMDGetCpuTemperature: 0 from plain EC RAM", value);
     Check(Diag_SetFanManual2(1) == 1, "Diag_SetFanManual2(1) returns 1");
     Check(Diag_SetFanSpeed2(60) == 1, "Diag_SetFanSpeed2(60) returns 1");
     tFanState state;
@@ -208,11 +211,14 @@ void OtherFanMaps() {
     Check(Diag_GetFanCurState2(&state) == 1, "Diag_GetFanCurState2 returns 1");
     CheckValue(state.manual == 1, "manual bit as set", state.manual);
     CheckValue(state.speed == 60, "speed setting as set", static_cast<int>(state.speed));
+    CheckValue(state.rpm == 0, "PWM RPM register 0", static_cast<int>(state.rpm));
     int temperature = -7;
     value = -7;
-    Check(Diag_FanState2(&temperature, &value) && temperature != -7 && value != -7,
-          "Diag_FanState2 returns true and writes both values");
+    Check(Diag_FanState2(&temperature, &value), "Diag_FanState2 returns true");
+    Check(temperature == 0 && value == 0, "Diag_FanState2 writes temperature 0 and RPM 0");
     Check(Diag_SetFanManual2(0) == 1, "Diag_SetFanManual2(0) hands the fan back");
+    state.manual = -7;
+    Check(Diag_GetFanCurState2(&state) == 1 && state.manual == 0, "manual bit cleared again");
 }
 
 void Charge() {
