@@ -123,6 +123,18 @@ if(HWTK3_LLVM_DLLTOOL AND HWTK3_CLANG AND HWTK3_LLD_LINK)
     DEPENDS ${msvc_dir}/wine_msvc_host.obj ${HWTK3_MSVC_LIB} ${msvc_dir}/kernel32.lib
     COMMENT "Visual C++ host wine_msvc_host.exe (clang, lld-link)")
   add_custom_target(wine_msvc_host ALL DEPENDS ${msvc_host})
+
+  # hwtk3_load_time.exe: the load time of hwtk3.dll, for scripts/wine-tests.
+  set(load_time ${CMAKE_BINARY_DIR}/bin/hwtk3_load_time.exe)
+  add_custom_command(OUTPUT ${load_time}
+    COMMAND ${HWTK3_CLANG} --target=i686-pc-windows-msvc -std=c++17 -O2 -nostdinc -ffreestanding
+            -fno-exceptions -fno-rtti -Wall -Wextra -Werror
+            -c ${PROJECT_SOURCE_DIR}/tests/msvc/hwtk3_load_time.cpp -o ${msvc_dir}/hwtk3_load_time.obj
+    COMMAND ${HWTK3_LLD_LINK} /nologo /nodefaultlib /entry:LoadTimeMain /subsystem:console /machine:x86
+            /out:${load_time} ${msvc_dir}/hwtk3_load_time.obj ${msvc_dir}/kernel32.lib
+    DEPENDS ${PROJECT_SOURCE_DIR}/tests/msvc/hwtk3_load_time.cpp ${msvc_dir}/kernel32.lib
+    COMMENT "hwtk3_load_time.exe (clang, lld-link)")
+  add_custom_target(hwtk3_load_time ALL DEPENDS ${load_time})
 else()
   message(WARNING "clang, lld-link or llvm-dlltool missing: no Visual C++ host (scripts/setup installs them)")
 endif()
