@@ -120,9 +120,10 @@ void Identity() {
     Done("Diag_CheckMachine");
     Check(quorvex, "Diag_CheckMachine(true) accepts the Quorvex notebook from the BIOS area");
     Check(GetModuleHandleA("WinRing0.dll") == nullptr, "the scan released WinRing0.dll again");
-    CheckValue(Diag_GetMachineType() == 0, "Diag_GetMachineType: Zelka board", Diag_GetMachineType());
-    CheckValue(Diag_FillDMIData(true) == 0, "Diag_FillDMIData(true) on the filled record returns 0",
-               Diag_FillDMIData(true));
+    const int machineType = Diag_GetMachineType();
+    CheckValue(machineType == 0, "Diag_GetMachineType: Zelka board", machineType);
+    const int fill = Diag_FillDMIData(true);
+    CheckValue(fill == 0, "Diag_FillDMIData(true) on the filled record returns 0", fill);
 
     char text[64];
     Fill(text, 'x', sizeof text);
@@ -226,15 +227,15 @@ void Charge() {
     const bool off = Diag_SetBatteryChargeEnabled(false);
     Done("Diag_SetBatteryChargeEnabled");
     Check(off, "Diag_SetBatteryChargeEnabled(false): charging switched off");
-    CheckValue(Diag_GetBatteryChargeState() == 0x40, "Diag_GetBatteryChargeState shows charging off (0x40)",
-               Diag_GetBatteryChargeState());
+    const int stateOff = Diag_GetBatteryChargeState();
+    CheckValue(stateOff == 0x40, "Diag_GetBatteryChargeState shows charging off (0x40)", stateOff);
     Check(!Diag_IsBatteryChargeEnabled(), "Diag_IsBatteryChargeEnabled: false on machine type 0");
     Call("Diag_SetBatteryChargeEnabled");
     const bool on = Diag_SetBatteryChargeEnabled(true);
     Done("Diag_SetBatteryChargeEnabled");
     Check(on, "Diag_SetBatteryChargeEnabled(true): charging switched back on");
-    CheckValue(Diag_GetBatteryChargeState() == 0, "Diag_GetBatteryChargeState shows charging on",
-               Diag_GetBatteryChargeState());
+    const int stateOn = Diag_GetBatteryChargeState();
+    CheckValue(stateOn == 0, "Diag_GetBatteryChargeState shows charging on", stateOn);
 }
 
 // Wine has no ACPI control driver: every device control fails at once and
