@@ -106,3 +106,6 @@ if(benchmark_FOUND)
   set_target_properties(hwtk3_bench PROPERTIES BUILD_RPATH "${HWTK3_SIM_DIR}")
   add_dependencies(hwtk3_bench winring0_standin)
 endif()
+
+# Installation and the package files for consumers.
+include(${PROJECT_SOURCE_DIR}/cmake/install.cmake)

@@ -5,10 +5,21 @@
 // built with the same toolchain includes this header and links the import
 // library. Two of them pass std::string (tBattery, Diag_Get90Code), so host
 // and library must share one C++ runtime.
+//
+// hwtk3.dll also exports, for the same functions, the names Visual C++ gives
+// these declarations, for the 38 exports that pass no std::string; a Visual
+// C++ host includes this header as it is and links hwtk3.lib. Under Visual
+// C++ (_MSC_VER, also clang's Visual C++ mode) the header leaves out tBattery,
+// Diag_BatteryState and Diag_Get90Code: a Visual C++ std::string has another
+// layout and lives on another heap than the MinGW one inside the DLL, so a
+// host that passed one would corrupt memory. They have no Visual C++ name.
 #ifndef HWTK3_HWTK3_H
 #define HWTK3_HWTK3_H
 
-#include <string>
+#if !defined(_MSC_VER)
+#  include <string>
+#  define HWTK3_STD_STRING_EXPORTS 1
+#endif
 
 #if defined(_WIN32)
 #  if defined(HWTK3_BUILDING_DLL)
@@ -38,7 +49,8 @@ struct tDiagWifiBTPowerState {
     unsigned char bCam;
 };
 
-// Battery report filled by Diag_BatteryState.
+#if defined(HWTK3_STD_STRING_EXPORTS)
+// Battery report filled by Diag_BatteryState (MinGW hosts only: std::string).
 struct tBattery {
     unsigned int reserved;       // belongs to the caller; never touched
     std::string state;           // "charging", "discharging", "charged", "critical", "unknown"
@@ -48,6 +60,7 @@ struct tBattery {
     int remainingPercentage;     // percent of the full-charge capacity
     double voltage;              // volts
 };
+#endif
 
 // Port-I/O binding.
 HWTK3_API int HWTK3_CALL Diag_InitHWIO(void);
@@ -80,7 +93,10 @@ HWTK3_API int HWTK3_CALL Diag_GetMachineType(void);
 HWTK3_API void HWTK3_CALL Diag_GetManufacturer(char* buffer, int size);
 HWTK3_API void HWTK3_CALL Diag_GetProductName(char* buffer, int size);
 HWTK3_API void HWTK3_CALL Diag_GetBoardSN(char* buffer, int size);
+#if defined(HWTK3_STD_STRING_EXPORTS)
+// MinGW hosts only (std::string).
 HWTK3_API void HWTK3_CALL Diag_Get90Code(std::string& sku);
+#endif
 
 // ACPI device controls.
 HWTK3_API bool HWTK3_CALL Diag_GetPanelBrightness(unsigned char* brightness);
@@ -101,7 +117,10 @@ HWTK3_API int HWTK3_CALL Diag_AcpiNBQueryBTDevice(bool& present);
 HWTK3_API int HWTK3_CALL Diag_AcpiNBQueryWifiDevice(bool& present);
 
 // Battery.
+#if defined(HWTK3_STD_STRING_EXPORTS)
+// MinGW hosts only (tBattery holds a std::string).
 HWTK3_API bool HWTK3_CALL Diag_BatteryState(tBattery* battery);
+#endif
 HWTK3_API unsigned char HWTK3_CALL Diag_GetBatteryChargeState(void);
 HWTK3_API bool HWTK3_CALL Diag_SetBatteryChargeEnabled(bool enabled);
 HWTK3_API bool HWTK3_CALL Diag_IsBatteryChargeEnabled(void);

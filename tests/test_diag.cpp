@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "hwtk3_version.h"
 #include "tests/support.h"
 #include "tools/diag_machine.h"
 #include "tools/diag_report.h"
@@ -227,7 +228,8 @@ TEST_F(DiagTest, JsonCarriesEveryStepAndItsValues) {
     const Report report = Run("default");
     const std::string json = diag::ToJson(report);
     EXPECT_TRUE(JsonChecker(json).Valid()) << json;
-    EXPECT_EQ(json.rfind("{\"tool\":\"hwtk3-diag\",\"machine\":\"virtual notebook\",\"scenario\":\"default\","
+    EXPECT_EQ(json.rfind("{\"tool\":\"hwtk3-diag\",\"version\":\"" HWTK3_VERSION "\","
+                         "\"machine\":\"virtual notebook\",\"scenario\":\"default\","
                          "\"passed\":8,\"failed\":0,\"result\":\"PASS\"",
                          0),
               0u)
@@ -255,6 +257,7 @@ TEST_F(DiagTest, ProgramExitStatusAndJsonLine) {
     EXPECT_EQ(status("--fast --scenario foreign"), 1);
     EXPECT_EQ(status("--fast --steps fan,nonsense"), 2);
     EXPECT_EQ(status("--scenario no-such-machine"), 2);
+    EXPECT_EQ(status("--version --fast"), 0);
 
     std::FILE* pipe = popen((program + " --fast --json --scenario no-battery 2>/dev/null").c_str(), "r");
     ASSERT_NE(pipe, nullptr);
@@ -270,6 +273,30 @@ TEST_F(DiagTest, ProgramExitStatusAndJsonLine) {
     last.pop_back();
     EXPECT_TRUE(JsonChecker(last).Valid()) << last;
     EXPECT_NE(last.find("\"id\":\"battery\",\"title\":\"battery status\",\"passed\":false"), std::string::npos);
+}
+
+// --version prints the project's version; --help lists the virtual
+// notebook's options in this build.
+TEST_F(DiagTest, VersionAndUsage) {
+    const std::string program = HWTK3_BIN_DIR "/hwtk3-diag";
+    auto output = [&program](const std::string& arguments) {
+        std::string text;
+        if (std::FILE* pipe = popen((program + " " + arguments + " 2>&1").c_str(), "r")) {
+            char buffer[4096];
+            std::size_t got;
+            while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) text.append(buffer, got);
+            pclose(pipe);
+        }
+        return text;
+    };
+    EXPECT_EQ(output("--version"), "hwtk3-diag " HWTK3_VERSION "\n");
+    EXPECT_EQ(std::string(HWTK3_VERSION).find_first_not_of("0123456789."), std::string::npos) << HWTK3_VERSION;
+    const std::string usage = output("--help");
+    EXPECT_NE(usage.find("--scenario NAME"), std::string::npos) << usage;
+    EXPECT_NE(usage.find("--version"), std::string::npos) << usage;
+    EXPECT_TRUE(diag::VirtualNotebookOption("--scenario"));
+    EXPECT_TRUE(diag::VirtualNotebookOption("--fast"));
+    EXPECT_FALSE(diag::VirtualNotebookOption("--steps"));
 }
 
 }  // namespace

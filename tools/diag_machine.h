@@ -1,7 +1,5 @@
 // The machine the factory sequence runs on. On Linux that is the virtual
-// notebook, set up from the scenario; on Windows it is the machine itself,
-// and a scenario is handed to the stand-in DLLs, when they are the ones
-// beside the library, through their environment variable.
+// notebook, set up from the scenario; on Windows it is the machine itself.
 #ifndef HWTK3_TOOLS_DIAG_MACHINE_H
 #define HWTK3_TOOLS_DIAG_MACHINE_H
 

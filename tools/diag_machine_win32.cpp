@@ -1,7 +1,7 @@
-// On Windows hwtk3-diag runs on the machine itself. When the stand-in DLLs
-// of the virtual notebook sit beside the library (a test set-up), the
-// scenario reaches them through their environment variable. Progress of a
-// long step comes from a thread of our own, since the library blocks.
+// On Windows hwtk3-diag runs on the machine itself; there is no scenario to
+// choose (a test set-up with the stand-in DLLs picks theirs through their
+// own environment variable). Progress of a long step comes from a thread of
+// our own, since the library blocks.
 #include <windows.h>
 
 #include <cstdio>
@@ -11,7 +11,6 @@
 namespace hwtk3::diag {
 namespace {
 
-constexpr char kScenarioVariable[] = "HWTK3_SIM_SCENARIO";
 constexpr DWORD kProgressEveryMs = 1000;
 
 HANDLE g_progressThread = nullptr;
@@ -29,14 +28,7 @@ DWORD WINAPI ProgressLoop(void*) {
 
 }  // namespace
 
-bool PrepareMachine(const Options& options, std::string& error) {
-    if (options.fast) {
-        error = "--fast needs the virtual notebook's clock (Linux build)";
-        return false;
-    }
-    SetEnvironmentVariableA(kScenarioVariable, options.scenario.c_str());
-    return true;
-}
+bool PrepareMachine(const Options&, std::string&) { return true; }
 
 std::string MachineName() { return "this machine"; }
 

@@ -39,12 +39,18 @@ bool Number(const char* text, int low, int high, int& value) {
 
 }  // namespace
 
+bool VirtualNotebookOption(const std::string& arg) {
+    return arg == "--scenario" || arg == "--list-scenarios" || arg == "--fast";
+}
+
 const char* UsageText() {
     return "usage: hwtk3-diag [options]\n"
            "Runs the factory test sequence through hwtk3 and reports each step.\n"
+#if !defined(_WIN32)
            "  --scenario NAME[,NAME...]  virtual notebook set-up (default: default)\n"
            "  --list-scenarios           list the scenarios\n"
-           "  --fast                     the library's pauses on the virtual clock (Linux)\n"
+           "  --fast                     the library's pauses on the virtual clock\n"
+#endif
            "  --steps ID[,ID...]         run only these steps\n"
            "  --skip ID[,ID...]          leave these steps out\n"
            "                             steps: machine bind ec-firmware fan battery charge\n"
@@ -57,6 +63,7 @@ const char* UsageText() {
            "  --charge-switch            switch charging off, read it back, switch it on\n"
            "  --json                     print the report as JSON on the last line\n"
            "  --json-file PATH           write the JSON report to PATH\n"
+           "  --version                  print the version and exit\n"
            "Exit status: 0 when every step passed, 1 when one failed, 2 on a usage error.\n";
 }
 
@@ -65,8 +72,19 @@ bool ParseOptions(int argc, char** argv, Options& options, bool& help, std::stri
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool hasValue = i + 1 < argc;
+#if defined(_WIN32)
+        // The Windows build runs on the machine itself: the virtual
+        // notebook's options do not exist there.
+        if (VirtualNotebookOption(arg)) {
+            error = arg + " belongs to the virtual notebook of the Linux build; "
+                          "hwtk3-diag.exe tests the machine it runs on";
+            return false;
+        }
+#endif
         if (arg == "--help" || arg == "-h") {
             help = true;
+        } else if (arg == "--version") {
+            options.version = true;
         } else if (arg == "--fast") {
             options.fast = true;
         } else if (arg == "--amd-platform") {

@@ -20,12 +20,16 @@ struct Options {
     bool chargeSwitch = false;         // charging off, read back, on again
     bool json = false;                 // the JSON report as the last line of output
     std::string jsonFile;              // ... or into this file
+    bool version = false;              // print the version and exit
 };
 
 // Parses the command line; false with a message in `error` on a mistake.
 // `help` is set for --help.
 bool ParseOptions(int argc, char** argv, Options& options, bool& help, std::string& error);
 const char* UsageText();
+// True for the options of the virtual notebook (--scenario,
+// --list-scenarios, --fast): a usage error in the Windows build.
+bool VirtualNotebookOption(const std::string& arg);
 
 }  // namespace hwtk3::diag
 

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "hwtk3_version.h"
+
 namespace hwtk3::diag {
 namespace {
 
@@ -66,7 +68,8 @@ std::string SummaryLine(const Report& report) {
 }
 
 std::string ToJson(const Report& report) {
-    std::string json = "{\"tool\":\"hwtk3-diag\",\"machine\":" + JsonString(report.machine);
+    std::string json = "{\"tool\":\"hwtk3-diag\",\"version\":" + JsonString(HWTK3_VERSION) +
+                       ",\"machine\":" + JsonString(report.machine);
     if (!report.scenario.empty()) json += ",\"scenario\":" + JsonString(report.scenario);
     json += ",\"passed\":" + std::to_string(report.Passed()) + ",\"failed\":" + std::to_string(report.Failed());
     json += ",\"result\":" + JsonString(report.Failed() == 0 ? "PASS" : "FAIL");

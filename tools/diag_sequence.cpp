@@ -234,7 +234,8 @@ const std::vector<std::string>& StepIds() {
 Report RunSequence(const Options& options, std::FILE* out) {
     Report report;
     report.machine = MachineName();
-    report.scenario = options.scenario;
+    // A scenario exists only on the virtual notebook.
+    if (!ScenarioList().empty()) report.scenario = options.scenario;
     g_firmwareVersion.clear();
     g_firmwareKnown = false;
     const Clock::time_point start = Clock::now();

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <string>
 
+#include "hwtk3_version.h"
 #include "tools/diag_machine.h"
 #include "tools/diag_options.h"
 #include "tools/diag_report.h"
@@ -21,6 +22,7 @@ int main(int argc, char** argv) {
     Options options;
     bool help = false;
     std::string error;
+#if !defined(_WIN32)
     for (int i = 1; i < argc; ++i) {
         if (std::string(argv[i]) == "--list-scenarios") {
             const std::string list = ScenarioList();
@@ -28,12 +30,17 @@ int main(int argc, char** argv) {
             return 0;
         }
     }
+#endif
     if (!ParseOptions(argc, argv, options, help, error)) {
         std::fprintf(stderr, "hwtk3-diag: %s\n%s", error.c_str(), UsageText());
         return 2;
     }
     if (help) {
         std::fputs(UsageText(), stdout);
+        return 0;
+    }
+    if (options.version) {
+        std::printf("hwtk3-diag %s\n", HWTK3_VERSION);
         return 0;
     }
     if (!PrepareMachine(options, error)) {
