@@ -37,7 +37,7 @@ bool MayRun(const Options& options, const std::string& id, bool bound, std::stri
 std::string BindRefusal();
 // A hint for an empty identity or a missing battery on the machine itself;
 // empty elsewhere.
-std::string IdentityHint();
+std::string IdentityHint(bool dmiScan);
 std::string BatteryHint();
 // Fills report.channels: which way each EC channel went (the machine
 // itself, after the sequence).

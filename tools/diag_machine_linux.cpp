@@ -232,10 +232,16 @@ std::string BindRefusal() {
     }
 }
 
-std::string IdentityHint() {
+std::string IdentityHint(bool dmiScan) {
     if (!g_hardware) return "";
+    if (dmiScan) {
+        const std::string refusal = BindRefusal();
+        if (!refusal.empty()) return refusal;
+        return access((g_root + "/dev/mem").c_str(), R_OK) == 0 ? "" : "cannot read " + g_root + "/dev/mem";
+    }
     const std::string tables = g_root + kDmiTables;
     if (!Exists(tables + "/DMI")) return "no SMBIOS table in " + tables;
+    if (access((tables + "/DMI").c_str(), R_OK) != 0) return "cannot read " + tables + "/DMI (root only)";
     return "";
 }
 

@@ -54,7 +54,7 @@ bool MayRun(const Options&, const std::string&, bool, std::string&) { return tru
 
 std::string BindRefusal() { return {}; }
 
-std::string IdentityHint() { return {}; }
+std::string IdentityHint(bool) { return {}; }
 
 std::string BatteryHint() { return {}; }
 

@@ -51,7 +51,7 @@ bool MachineCheck(const Options& options, StepResult& step) {
     step.detail = Quoted(manufacturer) + " " + Quoted(product) + ", board " + Quoted(boardSerial) + ", 90 code " +
                   Quoted(sku) + ", machine type " + std::to_string(machineType) +
                   (accepted ? "" : ": not a machine of ours");
-    const std::string hint = IdentityHint();
+    const std::string hint = IdentityHint(options.dmiScan);
     if (!accepted && !hint.empty()) step.detail += " (" + hint + ")";
     return accepted;
 }
