@@ -255,6 +255,30 @@ TEST_F(HardwareTest, WithoutEcOnlyIdentityAndBatteryRun) {
         << diag::SummaryLine(report);
 }
 
+// ec_sys without write support: EC RAM reads still go through the file,
+// and the charge switch is skipped rather than written on the raw ports.
+// (The io path is a directory here: it opens for reading, never for
+// writing, whoever runs the test.)
+TEST_F(HardwareTest, ReadOnlyEcRamSkipsTheChargeSwitch) {
+    InstallMachine();
+    std::filesystem::remove(EcIoPath());
+    std::filesystem::create_directories(EcIoPath());
+    Options options;
+    options.hardware = true;
+    options.ec = true;
+    options.chargeSwitch = true;
+    const Report report = RunDiag(options);
+    EXPECT_TRUE(Step(report, "ec-firmware")->passed);
+    EXPECT_TRUE(Step(report, "fan")->passed);
+    const diag::StepResult* charge = Step(report, "charge");
+    EXPECT_TRUE(charge->skipped);
+    EXPECT_EQ(charge->detail, "EC RAM is read-only through " + EcIoPath() + " (load ec_sys with write_support=1)");
+    EXPECT_EQ(PortWrites(0x66, 0x81), 0);
+    EXPECT_EQ(PortWrites(0x66, 0x80), 0);
+    EXPECT_NE(Channel(report, "0x62/0x66 EC RAM write").find("is read-only"), std::string::npos);
+    EXPECT_EQ(diag::ExitStatus(report), 3);
+}
+
 // Kernel lockdown: the tool refuses before binding, and the provider on its
 // own refuses to initialise as well.
 TEST_F(HardwareTest, KernelLockdownSkipsEveryEcStep) {

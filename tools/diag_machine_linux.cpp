@@ -16,6 +16,7 @@
 #include <cstring>
 #include <thread>
 
+#include "include/hwtk3.h"
 #include "platform/linux_services.h"
 #include "platform/testing.h"
 #include "platform/winring0_provider_linux.h"
@@ -207,7 +208,10 @@ bool MayRun(const Options& options, const std::string& id, bool bound, std::stri
         return false;
     }
     Hwtk3ProviderReport report{};
-    if (id == "charge" && ProviderReport(report) && report.ecIoReadable && !report.ecIoWritable) {
+    // On machine type 0 the charge byte is EC RAM 0xD2, written through the
+    // io file; the other platforms' byte 0x04F8 is on 0x25C/0x25D.
+    if (id == "charge" && Diag_GetMachineType() == 0 && ProviderReport(report) && report.ecIoReadable &&
+        !report.ecIoWritable) {
         reason = std::string("EC RAM is read-only through ") + report.ecIoPath +
                  " (load ec_sys with write_support=1)";
         return false;
