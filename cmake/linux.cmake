@@ -40,6 +40,7 @@ set_target_properties(vqmitf_provider PROPERTIES OUTPUT_NAME VQMITF CXX_VISIBILI
 add_library(winring0_provider SHARED platform/winring0_provider_linux.cpp)
 set_target_properties(winring0_provider PROPERTIES OUTPUT_NAME WinRing0
   CXX_VISIBILITY_PRESET hidden)
+target_include_directories(winring0_provider PRIVATE ${PROJECT_SOURCE_DIR})
 target_compile_options(winring0_provider PRIVATE ${HWTK3_WARNINGS})
 
 # Virtual notebook, shared so that the stand-ins and the test process drive
@@ -65,7 +66,8 @@ hwtk3_standin(winring0_standin_partial WinRing0WithoutReadPhysicalMemory
 target_compile_definitions(winring0_standin_partial PRIVATE HWTK3_SIM_WITHOUT_READ_PHYSICAL_MEMORY)
 hwtk3_standin(vqmitf_standin VQMITF sim/standin/vqmitf_standin.cpp)
 
-# hwtk3-diag: the factory test, on the virtual notebook. Everything but
+# hwtk3-diag: the factory test, on the virtual notebook or (--hardware)
+# on the machine itself through the real provider in lib/. Everything but
 # main() is a library of its own so the tests can run the sequence.
 file(GLOB HWTK3_TOOL_SOURCES CONFIGURE_DEPENDS tools/*.cpp)
 list(FILTER HWTK3_TOOL_SOURCES EXCLUDE REGEX "(_win32\\.cpp|/hwtk3_diag\\.cpp)$")
@@ -76,7 +78,7 @@ add_executable(hwtk3-diag tools/hwtk3_diag.cpp)
 target_link_libraries(hwtk3-diag PRIVATE hwtk3_diag_core)
 target_compile_options(hwtk3-diag PRIVATE ${HWTK3_WARNINGS})
 set_target_properties(hwtk3-diag PROPERTIES BUILD_RPATH "${HWTK3_SIM_DIR}")
-add_dependencies(hwtk3-diag winring0_standin)
+add_dependencies(hwtk3-diag winring0_standin winring0_provider)
 
 # Unit tests: each test case runs in a process of its own, since the
 # library's state is process-wide by design.

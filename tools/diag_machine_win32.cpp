@@ -42,6 +42,16 @@ void BeginProgress(const std::string& title) {
     if (g_progressStop != nullptr) g_progressThread = CreateThread(nullptr, 0, ProgressLoop, nullptr, 0, nullptr);
 }
 
+bool MayRun(const Options&, const std::string&, bool, std::string&) { return true; }
+
+std::string BindRefusal() { return {}; }
+
+std::string IdentityHint(bool) { return {}; }
+
+std::string BatteryHint() { return {}; }
+
+void DescribeChannels(Report&) {}
+
 void EndProgress() {
     if (g_progressThread != nullptr) {
         SetEvent(g_progressStop);

@@ -50,6 +50,9 @@ const char* UsageText() {
            "  --scenario NAME[,NAME...]  virtual notebook set-up (default: default)\n"
            "  --list-scenarios           list the scenarios\n"
            "  --fast                     the library's pauses on the virtual clock\n"
+           "  --hardware                 run on this machine instead of the virtual notebook\n"
+           "  --ec                       with --hardware: also the steps that drive EC ports\n"
+           "                             (bind, EC firmware, fan, charge switch; needs root)\n"
 #endif
            "  --steps ID[,ID...]         run only these steps\n"
            "  --skip ID[,ID...]          leave these steps out\n"
@@ -64,7 +67,8 @@ const char* UsageText() {
            "  --json                     print the report as JSON on the last line\n"
            "  --json-file PATH           write the JSON report to PATH\n"
            "  --version                  print the version and exit\n"
-           "Exit status: 0 when every step passed, 1 when one failed, 2 on a usage error.\n";
+           "Exit status: 0 when every step passed, 1 when one failed, 2 on a usage error,\n"
+           "3 when none failed but some were skipped (--hardware).\n";
 }
 
 bool ParseOptions(int argc, char** argv, Options& options, bool& help, std::string& error) {
@@ -87,6 +91,10 @@ bool ParseOptions(int argc, char** argv, Options& options, bool& help, std::stri
             options.version = true;
         } else if (arg == "--fast") {
             options.fast = true;
+        } else if (arg == "--hardware") {
+            options.hardware = true;
+        } else if (arg == "--ec") {
+            options.ec = true;
         } else if (arg == "--amd-platform") {
             options.ecPlatform = false;
         } else if (arg == "--dmi-scan") {
@@ -97,6 +105,7 @@ bool ParseOptions(int argc, char** argv, Options& options, bool& help, std::stri
             options.json = true;
         } else if (arg == "--scenario" && hasValue) {
             options.scenario = argv[++i];
+            options.scenarioGiven = true;
         } else if (arg == "--json-file" && hasValue) {
             options.jsonFile = argv[++i];
         } else if (arg == "--steps" && hasValue) {
@@ -115,6 +124,14 @@ bool ParseOptions(int argc, char** argv, Options& options, bool& help, std::stri
             error = "unknown or incomplete option '" + arg + "'";
             return false;
         }
+    }
+    if (options.hardware && (options.fast || options.scenarioGiven)) {
+        error = "--hardware runs on this machine: --scenario and --fast are for the virtual notebook";
+        return false;
+    }
+    if (options.ec && !options.hardware) {
+        error = "--ec goes with --hardware (the virtual notebook always runs the EC steps)";
+        return false;
     }
     return true;
 }

@@ -9,7 +9,10 @@ namespace hwtk3::diag {
 
 struct Options {
     std::string scenario = "default";  // virtual notebook set-up
+    bool scenarioGiven = false;        // --scenario was on the command line
     bool fast = false;                 // the library's pauses on the virtual clock (Linux)
+    bool hardware = false;             // the machine itself instead of the virtual notebook (Linux)
+    bool ec = false;                   // on the machine itself: run the steps that drive EC ports
     std::vector<std::string> only;     // run just these steps (ids), in sequence order
     std::vector<std::string> skip;     // leave these out
     int fanTarget = 3000;              // RPM, ZLKD and AMD paths

@@ -21,6 +21,7 @@ struct StepResult {
     std::string id;     // short name used by --steps / --skip and in JSON
     std::string title;  // what the report line says
     bool passed = false;
+    bool skipped = false;  // not run; `detail` says why
     double seconds = 0.0;
     std::string detail;  // one readable line of what was measured
     std::vector<Value> values;
@@ -41,9 +42,12 @@ struct Report {
     double seconds = 0.0;
     // Pauses the library made, where the tool can see them (-1: unknown).
     double pauseSeconds = -1.0;
+    // How the machine's channels were reached (the machine itself only).
+    std::vector<Value> channels;
 
     int Failed() const;
-    int Passed() const { return static_cast<int>(steps.size()) - Failed(); }
+    int Skipped() const;
+    int Passed() const { return static_cast<int>(steps.size()) - Failed() - Skipped(); }
 };
 
 // Lines of the readable report all start with this, so they stand out
@@ -52,6 +56,10 @@ inline constexpr const char kReportPrefix[] = ">> ";
 
 std::string StepLine(const StepResult& step);
 std::string SummaryLine(const Report& report);
+// Lines saying which way each EC channel went; empty on the virtual notebook.
+std::string ChannelLines(const Report& report);
+// 0 all passed, 1 one failed, 3 none failed but some were skipped.
+int ExitStatus(const Report& report);
 // The whole report as one line of JSON.
 std::string ToJson(const Report& report);
 

@@ -51,13 +51,25 @@ bool MachineCheck(const Options& options, StepResult& step) {
     step.detail = Quoted(manufacturer) + " " + Quoted(product) + ", board " + Quoted(boardSerial) + ", 90 code " +
                   Quoted(sku) + ", machine type " + std::to_string(machineType) +
                   (accepted ? "" : ": not a machine of ours");
+    const std::string hint = IdentityHint(options.dmiScan);
+    if (!accepted && !hint.empty()) step.detail += " (" + hint + ")";
     return accepted;
 }
 
+bool g_bound = false;  // the bind step brought port I/O up
+
 bool Bind(const Options&, StepResult& step) {
     const bool bound = Diag_InitHWIO() == 1;
+    g_bound = bound;
     step.Add("bound", bound);
     step.detail = bound ? "port-I/O library bound" : "Diag_InitHWIO returned 0";
+    if (!bound) {
+        const std::string refusal = BindRefusal();
+        if (!refusal.empty()) {
+            step.skipped = true;
+            step.detail = refusal;
+        }
+    }
     return bound;
 }
 
@@ -120,6 +132,8 @@ bool BatteryStatus(const Options&, StepResult& step) {
     tBattery battery{};
     if (!Diag_BatteryState(&battery)) {
         step.detail = "no battery found";
+        const std::string hint = BatteryHint();
+        if (!hint.empty()) step.detail += " (" + hint + ")";
         return false;
     }
     step.Add("state", battery.state);
@@ -190,6 +204,7 @@ bool Presence(const Options&, StepResult& step) {
 
 bool Release(const Options&, StepResult& step) {
     Diag_FreeHWIO();
+    g_bound = false;
     step.detail = "port-I/O library released";
     return true;
 }
@@ -235,9 +250,10 @@ Report RunSequence(const Options& options, std::FILE* out) {
     Report report;
     report.machine = MachineName();
     // A scenario exists only on the virtual notebook.
-    if (!ScenarioList().empty()) report.scenario = options.scenario;
+    if (!ScenarioList().empty() && !options.hardware) report.scenario = options.scenario;
     g_firmwareVersion.clear();
     g_firmwareKnown = false;
+    g_bound = false;
     const Clock::time_point start = Clock::now();
     for (const StepDefinition& definition : kSteps) {
         if (!Chosen(options, definition)) continue;
@@ -247,11 +263,17 @@ Report RunSequence(const Options& options, std::FILE* out) {
         std::fflush(stdout);
         std::fprintf(out, "%s---- %s\n", kReportPrefix, definition.title);
         std::fflush(out);
-        BeginProgress(definition.title);
-        const Clock::time_point stepStart = Clock::now();
-        step.passed = definition.run(options, step);
-        step.seconds = Since(stepStart);
-        EndProgress();
+        std::string reason;
+        if (MayRun(options, definition.id, g_bound, reason)) {
+            BeginProgress(definition.title);
+            const Clock::time_point stepStart = Clock::now();
+            step.passed = definition.run(options, step);
+            step.seconds = Since(stepStart);
+            EndProgress();
+        } else {
+            step.skipped = true;
+            step.detail = reason;
+        }
         std::fflush(stdout);
         std::fprintf(out, "%s\n", StepLine(step).c_str());
         std::fflush(out);
@@ -259,6 +281,7 @@ Report RunSequence(const Options& options, std::FILE* out) {
     }
     report.seconds = Since(start);
     report.pauseSeconds = LibraryPauseSeconds();
+    DescribeChannels(report);
     return report;
 }
 

@@ -49,9 +49,11 @@ int main(int argc, char** argv) {
     }
     const bool virtualNotebook = MachineName() == "virtual notebook";
     std::printf("%shwtk3-diag on %s%s\n", kReportPrefix, virtualNotebook ? "the virtual notebook" : "this machine",
-                virtualNotebook ? (" (scenario " + options.scenario + ")").c_str() : "");
+                virtualNotebook ? (" (scenario " + options.scenario + ")").c_str()
+                                : (options.ec ? " (EC steps asked for)" : ""));
 
     const Report report = RunSequence(options, stdout);
+    std::fputs(ChannelLines(report).c_str(), stdout);
     std::printf("%s\n", SummaryLine(report).c_str());
     const std::string json = ToJson(report);
     if (!options.jsonFile.empty()) {
@@ -62,5 +64,5 @@ int main(int argc, char** argv) {
         }
     }
     if (options.json) std::printf("%s\n", json.c_str());
-    return report.Failed() == 0 ? 0 : 1;
+    return ExitStatus(report);
 }

@@ -1,0 +1,58 @@
+// What the Linux port-I/O provider (libWinRing0.so) tells a host beyond the
+// six entry points the library binds: why it could not give port access,
+// and which way each EC exchange went. Plain C symbols, looked up with
+// dlsym by hwtk3-diag; the library itself never uses them.
+#ifndef HWTK3_PLATFORM_WINRING0_PROVIDER_LINUX_H
+#define HWTK3_PLATFORM_WINRING0_PROVIDER_LINUX_H
+
+#include <cstdint>
+
+extern "C" {
+
+// Why InitializeOls refused, or 0 when it did not.
+enum Hwtk3ProviderRefusal : std::int32_t {
+    kHwtk3RefusedNone = 0,
+    kHwtk3RefusedLockdown = 1,  // kernel lockdown in integrity or confidentiality mode
+    kHwtk3RefusedNoPortAccess = 2,  // iopl() failed (errno in portErrno)
+    kHwtk3RefusedNoPortIo = 3,  // not an x86 build
+};
+
+struct Hwtk3ProviderReport {
+    std::int32_t refusal;     // Hwtk3ProviderRefusal of the last InitializeOls
+    std::int32_t portErrno;   // errno of the failed iopl()
+    char lockdown[24];        // the selected lockdown mode ("none", "integrity", ...), "" when unknown
+    // The kernel's EC RAM file (ec_sys): whether it could be opened for
+    // reading and for writing when the binding came up, and its path.
+    std::int32_t ecIoReadable;
+    std::int32_t ecIoWritable;
+    char ecIoPath[160];
+    // EC RAM commands on 0x62/0x66 carried through that file, and those
+    // that failed there (no answer handed to the host, nothing written).
+    std::uint32_t ecRamReadsViaFile;
+    std::uint32_t ecRamWritesViaFile;
+    std::uint32_t ecRamFileFailures;
+    // Commands written to port 0x66 that went to the raw port (the firmware
+    // version 0xA1, or every command when there is no EC RAM file).
+    std::uint32_t rawEcCommands;
+    // Port accesses outside 0x62/0x66 (the other channels and windows).
+    std::uint32_t otherPortAccesses;
+    std::uint32_t physicalMemoryReads;
+};
+
+// Fills `report` (counters since the last InitializeOls).
+__attribute__((visibility("default"))) void Hwtk3ProviderGetReport(Hwtk3ProviderReport* report);
+
+// Test hook: every raw port access goes to these functions instead of the
+// machine's ports, and InitializeOls grants port access without iopl().
+// Null functions restore the machine's ports.
+using Hwtk3PortIn = std::uint8_t (*)(std::uint16_t port);
+using Hwtk3PortOut = void (*)(std::uint16_t port, std::uint8_t value);
+__attribute__((visibility("default"))) void Hwtk3ProviderUsePorts(Hwtk3PortIn in, Hwtk3PortOut out);
+
+}  // extern "C"
+
+// The variable that moves every file the provider and hwtk3-diag read
+// (/sys/..., /dev/mem) under another root directory, for tests.
+inline constexpr const char kHwtk3SysfsRootVariable[] = "HWTK3_SYSFS_ROOT";
+
+#endif  // HWTK3_PLATFORM_WINRING0_PROVIDER_LINUX_H
