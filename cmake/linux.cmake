@@ -15,6 +15,12 @@ if(HWTK3_SANITIZE)
   set(HWTK3_SANITIZE_FLAGS -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
   add_compile_options(${HWTK3_SANITIZE_FLAGS} -O1)
   add_link_options(${HWTK3_SANITIZE_FLAGS})
+  # ASan intercepts dlopen, so the dynamic loader sees the runtime as the
+  # caller and skips the caller's DT_RUNPATH: a program's search for the
+  # stand-ins would miss its own run path. The program's DT_RPATH is still
+  # searched for a caller without DT_RUNPATH, so the run paths are written
+  # as DT_RPATH here.
+  add_link_options(-Wl,--disable-new-dtags)
 endif()
 
 add_library(hwtk3_objects OBJECT ${HWTK3_SOURCES})
