@@ -31,7 +31,10 @@ constexpr const char kAnchor2[] = "_SM_";
 constexpr std::size_t kAnchor2Size = 4;
 constexpr std::size_t kSm2MajorOffset = 0x06;
 constexpr std::size_t kSm2MinorOffset = 0x07;
-constexpr std::size_t kSm2Size = 0x1F;
+// The 2.1 document gave the length as 0x1E, and firmwares written to it
+// still say so; the kernel publishes as many bytes as the entry point
+// states. Its fields end at 0x1E either way.
+constexpr std::size_t kSm2MinSize = 0x1E;
 constexpr const char kAnchor3[] = "_SM3_";
 constexpr std::size_t kAnchor3Size = 5;
 constexpr std::size_t kSm3MajorOffset = 0x07;
@@ -74,7 +77,7 @@ bool BuildRsmbAnswer(std::vector<std::uint8_t>& answer) {
         major = entry[kSm3MajorOffset];
         minor = entry[kSm3MinorOffset];
         revision = entry[kSm3DocRevOffset];
-    } else if (StartsWith(entry, kAnchor2, kAnchor2Size) && entry.size() >= kSm2Size) {
+    } else if (StartsWith(entry, kAnchor2, kAnchor2Size) && entry.size() >= kSm2MinSize) {
         major = entry[kSm2MajorOffset];
         minor = entry[kSm2MinorOffset];
     } else if (StartsWith(entry, kAnchorLegacy, kAnchorLegacySize) && entry.size() >= kLegacySize) {

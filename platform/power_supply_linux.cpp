@@ -78,6 +78,23 @@ std::uint32_t ToRecord(std::int64_t value) {
     return static_cast<std::uint32_t>(std::min(value, top));
 }
 
+// |value|, without the undefined negation of the most negative value.
+std::int64_t Magnitude(std::int64_t value) {
+    if (value == INT64_MIN) return INT64_MAX;
+    return value < 0 ? -value : value;
+}
+
+// Micro-amperes (or µAh) times micro-volts, in mW (or mWh). The kernel's
+// values are whatever a driver put there: a product that leaves 64 bits is
+// far beyond what the records hold and stops at the top; a negative factor
+// gives nothing.
+std::int64_t MilliFromMicroProduct(std::int64_t micro, std::int64_t microVolts) {
+    if (micro <= 0 || microVolts <= 0) return 0;
+    std::int64_t product = 0;
+    if (__builtin_mul_overflow(micro, microVolts, &product)) return INT64_MAX;
+    return product / kMicroAmpMicroVoltPerMilliWatt;
+}
+
 // Energy in mWh from energy_<name> (µWh), or from charge_<name> (µAh) and
 // the design voltage; nullopt when the supply reports neither.
 std::optional<std::uint32_t> EnergyMilliWattHours(const std::string& directory, const std::string& name) {
@@ -88,7 +105,7 @@ std::optional<std::uint32_t> EnergyMilliWattHours(const std::string& directory, 
     auto volts = ReadNumber(directory, "voltage_min_design");
     if (!volts) volts = ReadNumber(directory, "voltage_now");
     if (!charge || !volts) return std::nullopt;
-    return ToRecord(*charge * *volts / kMicroAmpMicroVoltPerMilliWatt);
+    return ToRecord(MilliFromMicroProduct(*charge, *volts));
 }
 
 bc::BATTERY_INFORMATION Information(const std::string& directory) {
@@ -117,14 +134,18 @@ bc::BATTERY_STATUS Status(const std::string& directory) {
     if (ReadText(directory, "capacity_level").value_or("") == kLevelCritical) status.PowerState |= bc::kCritical;
 
     status.Capacity = EnergyMilliWattHours(directory, "now").value_or(bc::kUnknownCapacity);
+    // Without voltage_now the voltage is unknown. The battery status export
+    // takes the voltage as reported, so BATTERY_UNKNOWN_VOLTAGE would read
+    // as 4,294,967 V there; 0 mV is what it treats as no voltage (and then
+    // converts no capacity to mAh).
     const std::optional<std::int64_t> microVolts = ReadNumber(directory, "voltage_now");
-    status.Voltage = microVolts ? ToRecord(*microVolts / kMicroPerMilli) : bc::kUnknownVoltage;
+    status.Voltage = microVolts ? ToRecord(*microVolts / kMicroPerMilli) : 0;
 
     std::optional<std::int64_t> milliWatts;
     if (auto power = ReadNumber(directory, "power_now")) {
-        milliWatts = std::llabs(*power) / kMicroPerMilli;
+        milliWatts = Magnitude(*power) / kMicroPerMilli;
     } else if (auto current = ReadNumber(directory, "current_now"); current && microVolts) {
-        milliWatts = std::llabs(*current) * *microVolts / kMicroAmpMicroVoltPerMilliWatt;
+        milliWatts = MilliFromMicroProduct(Magnitude(*current), *microVolts);
     }
     if (!milliWatts) {
         status.Rate = bc::kUnknownRate;

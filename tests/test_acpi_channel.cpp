@@ -69,7 +69,7 @@ TEST_F(AcpiTest, ResultFollowsTheDataLengthRule) {
         SCOPED_TRACE(c.dataLength);
         Bytes data(c.dataBytes, 0xEE);
         const std::uint8_t value[] = {0x78, 0x56, 0x34, 0x12};
-        std::memcpy(data.data(), value, std::min<std::size_t>(4, data.size()));
+        if (!data.empty()) std::memcpy(data.data(), value, std::min<std::size_t>(4, data.size()));
         driver().faults.forceReply = true;
         driver().faults.replyDataLength = c.dataLength;
         driver().faults.replyData = data;

@@ -56,8 +56,14 @@ TEST_F(FirmwareTableFilesTest, AnswersLikeWindowsFromTheKernelFiles) {
     };
     sim::Bytes sm3 = {'_', 'S', 'M', '3', '_', 0, 0x18, 3, 4, 1, 1, 0};
     sm3.resize(0x18, 0);
+    // Written to the 2.1 document's length of 0x1E; the kernel publishes
+    // those 0x1E bytes.
+    sim::Bytes sm21 = sim::SmbiosEntryPoint(2, 1, 0x1000, static_cast<std::uint16_t>(table.size()), count);
+    sm21.resize(0x1E);
+    sm21[5] = 0x1E;
     const Case cases[] = {
         {"_SM_ 2.8", sim::SmbiosEntryPoint(2, 8, 0x1000, static_cast<std::uint16_t>(table.size()), count), 2, 8, 0},
+        {"_SM_ 2.1 of 0x1E bytes", sm21, 2, 1, 0},
         {"_SM3_ 3.4", sm3, 3, 4, 1},
         {"_DMI_ 2.1", sim::LegacyEntryPoint(0x1000, 10, 1, 0x21), 2, 1, 0},
     };
@@ -70,7 +76,13 @@ TEST_F(FirmwareTableFilesTest, AnswersLikeWindowsFromTheKernelFiles) {
         std::vector<std::uint8_t> answer(size + 4, 0xEE);
         EXPECT_EQ(get_(kRsmb, 0, answer.data(), size - 1), size);  // too small: nothing written
         EXPECT_EQ(answer[0], 0xEE);
+        // Exactly the size the first call gave: the whole answer, nothing past it.
+        std::vector<std::uint8_t> exact(size + 1, 0xEE);
+        ASSERT_EQ(get_(kRsmb, 0, exact.data(), size), size);
+        EXPECT_EQ(exact[size], 0xEE);
+        exact.resize(size);
         ASSERT_EQ(get_(kRsmb, 0, answer.data(), size + 4), size);
+        EXPECT_EQ(sim::Bytes(answer.begin(), answer.begin() + size), exact);
         EXPECT_EQ(answer[1], c.major);
         EXPECT_EQ(answer[2], c.minor);
         EXPECT_EQ(answer[3], c.revision);

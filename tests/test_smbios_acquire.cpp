@@ -333,5 +333,40 @@ TEST_F(AcquireTest, LegacyOnlyBiosIsDecoded) {
     EXPECT_EQ(Dmi().SystemSku, "90QV0A71-M00120");  // type 1 of SMBIOS 2.0 has none; the OEM string gives it
 }
 
+// A table of 2.5 or later whose system structure keeps an older, shorter
+// layout (and its SKU and family texts in the string set all the same):
+// the SKU and family indexes are not in the structure, so neither is taken.
+// With the 0x08 layout the bytes where they would be are the next
+// structure's handle (1), an index that would name a text.
+TEST_F(AcquireTest, FirmwarePathTakesNoSkuOrFamilyFromAShortSystemStructure) {
+    auto table = [](std::uint8_t length) {
+        Structure system = Structure(1).Text("Q").Text("A").Text("1").Text("S");
+        if (length >= 0x19) system.Raw(Bytes(16, 0x5A)).Byte(0x06);
+        system.ExtraText("SKU").ExtraText("F");
+        return TableBuilder().Add(system).Add(sim::BaseboardInformation("Q", "B", "1", "BSN", ""));
+    };
+    for (const std::uint8_t length : {std::uint8_t{0x08}, std::uint8_t{0x19}}) {
+        SCOPED_TRACE("length " + std::to_string(length));
+        Serve(2, 8, table(length));
+        smbios::SmbiosFirmwareTable firmware;
+        ASSERT_TRUE(firmware.Fetch());
+        smbios::SystemInfoView view;
+        ASSERT_TRUE(firmware.ReadSystemInfo(view));
+        EXPECT_EQ(view.Length, length);
+        EXPECT_STREQ(view.SerialNumber, "S");
+        EXPECT_EQ(view.SkuNumberIndex, 0);
+        EXPECT_EQ(view.FamilyIndex, 0);
+        EXPECT_EQ(view.SkuNumber, nullptr);
+        EXPECT_EQ(view.Family, nullptr);
+    }
+    Serve(2, 8, table(0x08));
+    Capture();
+    EXPECT_EQ(Diag_FillDMIData(false), 0);
+    EXPECT_EQ(Output(),
+              "hwtk3 get dmi manufacturer: Q\nhwtk3 get dmi product name: A\nhwtk3 get dmi sn: S\n"
+              "hwtk3 get dmi board serial number: BSN\n");
+    EXPECT_EQ(Dmi().SystemSku, "");
+}
+
 }  // namespace
 }  // namespace hwtk3::test
