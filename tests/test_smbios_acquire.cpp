@@ -247,6 +247,56 @@ TEST_F(AcquireTest, ScanFailuresReturnMinusOneAndAllowARetry) {
     EXPECT_EQ(Dmi().SystemManufacturer, "Quorvex Computer Inc.");
 }
 
+// A failed read takes down only a binding the call brought up itself; the
+// host's own binding stays usable.
+TEST_F(AcquireTest, FailedBiosReadReleasesOnlyTheBindingItBroughtUp) {
+    struct Case {
+        const char* name;
+        bool hostBound;
+        bool (*fill)();
+        const char* output;
+    };
+    const auto fillDmi = [] { return Diag_FillDMIData(true) == -1; };
+    const auto checkMachine = [] { return !Diag_CheckMachine(true); };
+    const char* const fresh =
+        "preparing to initialize WinRing0\nWinRing0 was initialized\n"
+        "Failed to read DMI memory!\nIO driver is going to release...\n";
+    const char* const kept = "WinRing0 has been initialized. No need to initialize again\nFailed to read DMI memory!\n";
+    const Case cases[] = {
+        {"fill, unbound", false, fillDmi, fresh},
+        {"fill, host bound", true, fillDmi, kept},
+        {"machine check, unbound", false, checkMachine, fresh},
+        {"machine check, host bound", true, checkMachine, kept},
+    };
+    Capture();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::Notebook& n = sim::ResetCurrent();
+        sim::ApplyScenarios(n, "bios-unreadable");
+        if (c.hostBound) ASSERT_EQ(Diag_InitHWIO(), 1);
+        Output();
+        EXPECT_TRUE(c.fill());
+        EXPECT_EQ(Output(), c.output);
+        EXPECT_FALSE(smbios::DmiReady());
+        EXPECT_EQ(hwio::HwioReady(), c.hostBound);
+        EXPECT_EQ(platform::testing::ModuleReferences("WinRing0.dll"), c.hostBound ? 1 : 0);
+        EXPECT_EQ(n.driver.deinitializeCalls, c.hostBound ? 0 : 1);
+        EXPECT_EQ(n.driver.initializeCalls, 1);
+        Diag_FreeHWIO();
+    }
+    // The host's binding that survived still serves the scan once the area
+    // can be read, and that scan releases it.
+    sim::Notebook& n = sim::ResetCurrent();
+    sim::ApplyScenarios(n, "bios-unreadable");
+    ASSERT_EQ(Diag_InitHWIO(), 1);
+    ASSERT_EQ(Diag_FillDMIData(true), -1);
+    n.memory.faultySize = 0;
+    EXPECT_EQ(Diag_FillDMIData(true), 0);
+    EXPECT_EQ(n.driver.initializeCalls, 1);
+    EXPECT_FALSE(hwio::HwioReady());
+    EXPECT_EQ(Dmi().SystemManufacturer, "Quorvex Computer Inc.");
+}
+
 TEST_F(AcquireTest, ScanFindsEveryEntryPointButNotTheIntermediateAnchor) {
     sim::ApplyScenarios(nb(), "two-entry-points");
     Capture();
