@@ -1,6 +1,12 @@
 // The port-I/O binding: its three states and every row of its failure table.
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <system_error>
 
 #include "hwio/port_io.h"
 #include "tests/support.h"
@@ -11,7 +17,11 @@ namespace {
 using platform::testing::ModuleReferences;
 using platform::testing::OverrideModulePath;
 
-class BindingTest : public NotebookTest {};
+class BindingTest : public NotebookTest {
+protected:
+    // Diag_InitHWIO through `provider` in a child that gave up root.
+    void RunProviderWithoutPrivilege(const std::string& provider);
+};
 
 TEST_F(BindingTest, BindsOnceAndSecondInitOnlyReports) {
     Capture();
@@ -115,10 +125,55 @@ TEST_F(BindingTest, GatedExportsTouchNoPortAfterFree) {
     EXPECT_EQ(nb().driver.accessesUninitialized, 0);
 }
 
+// A copy of a file in a folder of its own under /tmp that every user can
+// enter and read; the folder goes with the object.
+class ReadableCopy {
+public:
+    explicit ReadableCopy(const std::string& source) {
+        char pattern[] = "/tmp/hwtk3-provider-XXXXXX";
+        if (mkdtemp(pattern) == nullptr) return;
+        folder_ = pattern;
+        const std::string copy = folder_ + "/" + std::filesystem::path(source).filename().string();
+        std::error_code error;
+        if (chmod(folder_.c_str(), 0755) != 0 || !std::filesystem::copy_file(source, copy, error) ||
+            chmod(copy.c_str(), 0644) != 0) {
+            return;
+        }
+        path_ = copy;
+    }
+    ~ReadableCopy() {
+        std::error_code error;
+        if (!folder_.empty()) std::filesystem::remove_all(folder_, error);
+    }
+    ReadableCopy(const ReadableCopy&) = delete;
+    ReadableCopy& operator=(const ReadableCopy&) = delete;
+
+    const std::string& folder() const { return folder_; }
+    // Empty when the copy could not be made.
+    const std::string& path() const { return path_; }
+
+private:
+    std::string folder_;
+    std::string path_;
+};
+
 // The real Linux provider, without the privilege for port I/O, must fail
-// through InitializeOls and never fault. Run in a child that gave up root.
+// through InitializeOls and never fault. Run in a child that gave up root;
+// the child loads a copy the unprivileged user can reach, wherever the
+// build tree lies (a checkout in a folder only its owner may enter, too).
 TEST_F(BindingTest, RealProviderWithoutPrivilegeFailsCleanly) {
-    OverrideModulePath("WinRing0.dll", HWTK3_LIB_DIR "/libWinRing0.so");
+    std::string folder;
+    {
+        const ReadableCopy provider(HWTK3_LIB_DIR "/libWinRing0.so");
+        ASSERT_FALSE(provider.path().empty()) << "cannot copy the provider into " << provider.folder();
+        folder = provider.folder();
+        RunProviderWithoutPrivilege(provider.path());
+    }
+    EXPECT_FALSE(std::filesystem::exists(folder));
+}
+
+void BindingTest::RunProviderWithoutPrivilege(const std::string& provider) {
+    OverrideModulePath("WinRing0.dll", provider.c_str());
     Capture();
     std::fflush(stdout);
     const pid_t child = fork();
