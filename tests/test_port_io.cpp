@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <system_error>
@@ -123,6 +124,66 @@ TEST_F(BindingTest, GatedExportsTouchNoPortAfterFree) {
     EXPECT_EQ(Diag_GetECFirmwareVer2(buffer, sizeof buffer), 0);
     EXPECT_EQ(nb().trace.PortAccesses(), 0);
     EXPECT_EQ(nb().driver.accessesUninitialized, 0);
+}
+
+// A module served from inside the process (how the fuzz targets reach a
+// port-I/O library): bound, used and released like a loaded one, refused
+// like one when an entry point is missing, and gone when withdrawn.
+TEST_F(BindingTest, ModuleServedInProcessStandsInForTheLibrary) {
+    static int deinitializeCalls = 0;
+    struct Entry {
+        const char* name;
+        platform::ProcAddress address;
+    };
+    static const Entry entries[] = {
+        {"GetDllStatus", reinterpret_cast<platform::ProcAddress>(+[]() -> platform::DWORD { return 0; })},
+        {"InitializeOls", reinterpret_cast<platform::ProcAddress>(+[]() -> platform::BOOL { return 1; })},
+        {"DeinitializeOls", reinterpret_cast<platform::ProcAddress>(+[] { ++deinitializeCalls; })},
+        {"ReadIoPortByte", reinterpret_cast<platform::ProcAddress>(+[](std::uint16_t port) {
+             return static_cast<std::uint8_t>(port);
+         })},
+        {"WriteIoPortByte", reinterpret_cast<platform::ProcAddress>(+[](std::uint16_t, std::uint8_t) {})},
+        {"ReadPhysicalMemory",
+         reinterpret_cast<platform::ProcAddress>(+[](std::uintptr_t address, std::uint8_t* buffer,
+                                                     platform::DWORD count, platform::DWORD) {
+             for (platform::DWORD i = 0; i < count; ++i) buffer[i] = static_cast<std::uint8_t>(address + i);
+             return count;
+         })},
+    };
+    using platform::testing::ServeModuleInProcess;
+    ServeModuleInProcess("WinRing0.dll", [](const char* name) -> platform::ProcAddress {
+        for (const Entry& e : entries) {
+            if (std::strcmp(e.name, name) == 0) return e.address;
+        }
+        return nullptr;
+    });
+    Capture();
+    ASSERT_EQ(Diag_InitHWIO(), 1);
+    EXPECT_EQ(ModuleReferences("WinRing0.dll"), 1);
+    EXPECT_EQ(hwio::ReadPort(0x66), 0x66);
+    std::uint8_t bytes[3] = {};
+    EXPECT_EQ(hwio::ReadPhysicalMemory(0xF0010, bytes, 3), 3u);
+    EXPECT_EQ(bytes[2], 0x12);
+    Diag_FreeHWIO();
+    EXPECT_EQ(ModuleReferences("WinRing0.dll"), 0);
+    EXPECT_EQ(deinitializeCalls, 1);
+    EXPECT_EQ(nb().driver.initializeCalls, 0);  // the stand-in on disk was never loaded
+
+    ServeModuleInProcess("WinRing0.dll", [](const char* name) -> platform::ProcAddress {
+        if (std::strcmp(name, "ReadPhysicalMemory") == 0) return nullptr;
+        for (const Entry& e : entries) {
+            if (std::strcmp(e.name, name) == 0) return e.address;
+        }
+        return nullptr;
+    });
+    Output();
+    EXPECT_EQ(Diag_InitHWIO(), 0);
+    EXPECT_EQ(Output(), "preparing to initialize WinRing0\nFailed to GetProcAddress\nFailed to init WinRing0!\n");
+
+    ServeModuleInProcess("WinRing0.dll", nullptr);
+    EXPECT_EQ(Diag_InitHWIO(), 1);
+    EXPECT_EQ(nb().driver.initializeCalls, 1);
+    Diag_FreeHWIO();
 }
 
 // A copy of a file in a folder of its own under /tmp that every user can
