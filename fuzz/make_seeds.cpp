@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "sim/notebook.h"
-#include "sim/scenario.h"
 #include "sim/physical_memory.h"
+#include "sim/scenario.h"
 #include "sim/smbios_builder.h"
 
 namespace {
