@@ -74,7 +74,8 @@ using namespace hwtk3;
 using acpi::RunCommand;
 
 // Null output pointers are refused before the device is touched, so a
-// careless host gets false instead of a crash.
+// careless host gets false instead of a crash (Diag_GetACPISupportMethods
+// only skips the write through one).
 
 bool Diag_GetPanelBrightness(unsigned char* brightness) {
     if (brightness == nullptr) return false;
@@ -139,24 +140,21 @@ bool Diag_GetCamState(tDiagWifiBTPowerState* state) {
 }
 
 // Only ever sets outputs to true: a control the firmware does not list
-// keeps the caller's value.
+// keeps the caller's value. A null output is only not written: the query,
+// its lines and the other outputs are the same as with valid pointers.
 bool Diag_GetACPISupportMethods(bool* wlan, bool* bluetooth, bool* camera) {
-    if (wlan == nullptr || bluetooth == nullptr || camera == nullptr) return false;
+    const auto report = [](const char* line, bool* output) {
+        std::fputs(line, stdout);
+        if (output != nullptr) *output = true;
+    };
     return acpi::RunControl(acpi::kMethodCMSG, false, 0, acpi::kNoDelay,
                             [=](std::uint32_t bits, bool called) {
                                 if (!called) return false;
-                                if ((bits & acpi::kCapabilityWlan) != 0) {
-                                    std::fputs(acpi::kMsgWlanSupported, stdout);
-                                    *wlan = true;
-                                }
+                                if ((bits & acpi::kCapabilityWlan) != 0) report(acpi::kMsgWlanSupported, wlan);
                                 if ((bits & acpi::kCapabilityBluetooth) != 0) {
-                                    std::fputs(acpi::kMsgBluetoothSupported, stdout);
-                                    *bluetooth = true;
+                                    report(acpi::kMsgBluetoothSupported, bluetooth);
                                 }
-                                if ((bits & acpi::kCapabilityCamera) != 0) {
-                                    std::fputs(acpi::kMsgCameraSupported, stdout);
-                                    *camera = true;
-                                }
+                                if ((bits & acpi::kCapabilityCamera) != 0) report(acpi::kMsgCameraSupported, camera);
                                 return true;
                             });
 }

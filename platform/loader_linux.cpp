@@ -9,11 +9,13 @@
 
 #include <algorithm>
 #include <cctype>
+#include <map>
 #include <string>
 
 #include "platform/linux_services.h"
 #include "platform/os_internal.h"
 #include "platform/platform.h"
+#include "platform/testing.h"
 
 namespace hwtk3::platform {
 namespace {
@@ -32,6 +34,29 @@ bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
                return std::tolower(static_cast<unsigned char>(x)) ==
                       std::tolower(static_cast<unsigned char>(y));
            });
+}
+
+// Modules served from inside the process; the handle of each is the
+// address of its entry.
+struct InProcessModule {
+    testing::ProcLookup lookup;
+};
+
+std::map<std::string, InProcessModule>& InProcessModules() {
+    static std::map<std::string, InProcessModule> modules;
+    return modules;
+}
+
+InProcessModule* FindInProcess(const std::string& name) {
+    auto it = InProcessModules().find(name);
+    return it == InProcessModules().end() ? nullptr : &it->second;
+}
+
+InProcessModule* InProcessByHandle(HMODULE module) {
+    for (auto& entry : InProcessModules()) {
+        if (&entry.second == module) return &entry.second;
+    }
+    return nullptr;
 }
 
 // "WinRing0.dll" -> "libWinRing0.so"; a name with a directory part is a path
@@ -56,6 +81,10 @@ HMODULE LoadLibraryA(const char* fileName) {
         return nullptr;
     }
     const std::string name = fileName;
+    if (InProcessModule* served = FindInProcess(name)) {
+        internal::NoteModuleLoaded(served, name);
+        return served;
+    }
     const std::string* override = internal::ModulePathOverride(name);
     if (override == nullptr && EqualsIgnoringCase(name, kKernel32Path)) {
         internal::NoteModuleLoaded(&g_kernel32Module, name);
@@ -77,7 +106,10 @@ HMODULE LoadLibraryA(const char* fileName) {
 }
 
 HMODULE LoadLibraryFromInstallFolders(const char* fileName) {
-    if (fileName == nullptr || internal::ModulePathOverride(fileName) != nullptr) return LoadLibraryA(fileName);
+    if (fileName == nullptr || internal::ModulePathOverride(fileName) != nullptr ||
+        FindInProcess(fileName) != nullptr) {
+        return LoadLibraryA(fileName);
+    }
     // The folder of the object this code is in: libhwtk3.so, or the program
     // when the library is linked in statically.
     Dl_info self{};
@@ -106,6 +138,8 @@ ProcAddress GetProcAddress(HMODULE module, const char* procName) {
         // The virtual notebook's firmware table service.
     } else if (module == &g_kernel32Module) {
         address = internal::Kernel32ProcAddress(procName);
+    } else if (InProcessModule* served = InProcessByHandle(module)) {
+        address = served->lookup(procName);
     } else {
         address = reinterpret_cast<ProcAddress>(dlsym(module, procName));
     }
@@ -116,8 +150,20 @@ ProcAddress GetProcAddress(HMODULE module, const char* procName) {
 BOOL FreeLibrary(HMODULE module) {
     if (module == nullptr) return 0;
     internal::NoteModuleFreed(module);
-    if (module == &g_kernel32Module) return 1;
+    if (module == &g_kernel32Module || InProcessByHandle(module) != nullptr) return 1;
     return dlclose(module) == 0 ? 1 : 0;
 }
+
+namespace testing {
+
+void ServeModuleInProcess(const char* name, ProcLookup lookup) {
+    if (lookup == nullptr) {
+        InProcessModules().erase(name);
+    } else {
+        InProcessModules()[name] = InProcessModule{lookup};
+    }
+}
+
+}  // namespace testing
 
 }  // namespace hwtk3::platform

@@ -81,6 +81,15 @@ void SetNamedMutexHost(NamedMutexHost* host);
 // nullptr to restore it.
 void SetFirmwareTableDirectory(const char* directory);
 
+// Linux only: serves the module `name` from inside the process, for the
+// fuzz targets, which link the library statically and have no shared
+// object to load. While set, LoadLibraryA of `name` (also through the
+// install-folder search) yields a handle standing for it, GetProcAddress on
+// that handle asks `lookup`, and FreeLibrary only drops the reference.
+// Pass nullptr to remove it.
+using ProcLookup = ProcAddress (*)(const char* procName);
+void ServeModuleInProcess(const char* name, ProcLookup lookup);
+
 // Device information sets and LocalAlloc blocks the Linux layer has handed
 // out and not yet had back, so tests can check every one is released.
 struct SetupApiResources {

@@ -377,6 +377,7 @@ bool legacy_dmi_decode(const std::uint8_t* entry) {
 }
 
 int scan_bios_area() {
+    const bool hostBound = hwio::HwioReady();
     if (Diag_InitHWIO() == 0) {
         std::fputs(kMsgInitIoFailed, stdout);
         return -1;
@@ -385,8 +386,9 @@ int scan_bios_area() {
     if (area == nullptr ||
         hwio::ReadPhysicalMemory(kBiosAreaBase, area.get(), kBiosAreaReadSize) != kBiosAreaReadSize) {
         std::fputs(kMsgReadFailed, stdout);
-        // The binding this path brought up goes down again, as after a scan.
-        Diag_FreeHWIO();
+        // A binding this call brought up goes down again; one the host had
+        // brought up before stays, since nothing was scanned.
+        if (!hostBound) Diag_FreeHWIO();
         return -1;
     }
     reset_dmi_slots();

@@ -205,7 +205,6 @@ TEST_F(AcpiTest, FailedMethodCallFailsEveryExport) {
 }
 
 TEST_F(AcpiTest, NullOutputsAreRefusedBeforeOpening) {
-    bool flag = false;
     unsigned char byte = 0;
     const std::function<bool()> calls[] = {
         [] { return Diag_GetPanelBrightness(nullptr); },
@@ -217,13 +216,68 @@ TEST_F(AcpiTest, NullOutputsAreRefusedBeforeOpening) {
         [] { return Diag_GetBTState(nullptr); },
         [] { return Diag_SetCamState(nullptr); },
         [] { return Diag_GetCamState(nullptr); },
-        [&] { return Diag_GetACPISupportMethods(nullptr, &flag, &flag); },
-        [&] { return Diag_GetACPISupportMethods(&flag, nullptr, &flag); },
-        [&] { return Diag_GetACPISupportMethods(&flag, &flag, nullptr); },
     };
     for (const auto& call : calls) EXPECT_FALSE(call());
     EXPECT_EQ(driver().opens, 0);
     EXPECT_TRUE(nb().trace.Sleeps().empty());
+}
+
+// The capability query only skips the write through a null output: the
+// call, its lines, the other outputs and the result are as with valid
+// pointers.
+TEST_F(AcpiTest, SupportMethodsSkipNullOutputs) {
+    struct Case {
+        const char* what;
+        bool nullWlan, nullBluetooth, nullCamera;
+        std::uint32_t answer;
+        bool ioControlFails;
+        bool ok;
+        std::string printed;
+    };
+    const std::string all = "acpi wlan supported\nacpi bluetooth supported\nacpi camera supported\n";
+    const Case cases[] = {
+        {"wlan null", true, false, false, 0x13, false, true, all},
+        {"bluetooth null", false, true, false, 0x13, false, true, all},
+        {"camera null", false, false, true, 0x13, false, true, all},
+        {"all null", true, true, true, 0x13, false, true, all},
+        {"wlan null, bluetooth listed", true, false, false, 0x02, false, true, "acpi bluetooth supported\n"},
+        {"camera null, nothing listed", false, false, true, 0x0C, false, true, ""},
+        {"bluetooth null, call fails", false, true, false, 0x13, true, false, ""},
+    };
+    Capture();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ForgetActivity();
+        driver().faults.ioControlFails = c.ioControlFails;
+        firmware().forcedResults = {{AcpiName("CMSG"), c.answer}};
+        Outputs actual;
+        Outputs expected;
+        if (c.ok) {
+            expected.wlan = !c.nullWlan && (c.answer & 0x01) != 0;
+            expected.bluetooth = !c.nullBluetooth && (c.answer & 0x02) != 0;
+            expected.camera = !c.nullCamera && (c.answer & 0x10) != 0;
+        }
+        Output();
+        EXPECT_EQ(Diag_GetACPISupportMethods(c.nullWlan ? nullptr : &actual.wlan,
+                                             c.nullBluetooth ? nullptr : &actual.bluetooth,
+                                             c.nullCamera ? nullptr : &actual.camera),
+                  c.ok);
+        EXPECT_EQ(Output(), c.printed);
+        ExpectSame(actual, expected);
+        ASSERT_EQ(driver().calls.size(), 1u);
+        if (!c.ioControlFails) EXPECT_EQ(driver().calls[0].method, AcpiName("CMSG"));
+        EXPECT_EQ(driver().opens, 1);
+        EXPECT_EQ(driver().closes, 1);
+        EXPECT_TRUE(nb().trace.Sleeps().empty());
+    }
+    // Without the device nothing is called, as with valid pointers.
+    driver().faults = sim::AcpiDriverFaults{};
+    driver().faults.absent = true;
+    ForgetActivity();
+    bool flag = false;
+    EXPECT_FALSE(Diag_GetACPISupportMethods(nullptr, &flag, nullptr));
+    EXPECT_FALSE(flag);
+    EXPECT_TRUE(driver().calls.empty());
 }
 
 TEST_F(AcpiTest, CpuModeWiderThan32BitsIsRefused) {

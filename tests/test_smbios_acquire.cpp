@@ -247,6 +247,56 @@ TEST_F(AcquireTest, ScanFailuresReturnMinusOneAndAllowARetry) {
     EXPECT_EQ(Dmi().SystemManufacturer, "Quorvex Computer Inc.");
 }
 
+// A failed read takes down only a binding the call brought up itself; the
+// host's own binding stays usable.
+TEST_F(AcquireTest, FailedBiosReadReleasesOnlyTheBindingItBroughtUp) {
+    struct Case {
+        const char* name;
+        bool hostBound;
+        bool (*fill)();
+        const char* output;
+    };
+    const auto fillDmi = [] { return Diag_FillDMIData(true) == -1; };
+    const auto checkMachine = [] { return !Diag_CheckMachine(true); };
+    const char* const fresh =
+        "preparing to initialize WinRing0\nWinRing0 was initialized\n"
+        "Failed to read DMI memory!\nIO driver is going to release...\n";
+    const char* const kept = "WinRing0 has been initialized. No need to initialize again\nFailed to read DMI memory!\n";
+    const Case cases[] = {
+        {"fill, unbound", false, fillDmi, fresh},
+        {"fill, host bound", true, fillDmi, kept},
+        {"machine check, unbound", false, checkMachine, fresh},
+        {"machine check, host bound", true, checkMachine, kept},
+    };
+    Capture();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::Notebook& n = sim::ResetCurrent();
+        sim::ApplyScenarios(n, "bios-unreadable");
+        if (c.hostBound) ASSERT_EQ(Diag_InitHWIO(), 1);
+        Output();
+        EXPECT_TRUE(c.fill());
+        EXPECT_EQ(Output(), c.output);
+        EXPECT_FALSE(smbios::DmiReady());
+        EXPECT_EQ(hwio::HwioReady(), c.hostBound);
+        EXPECT_EQ(platform::testing::ModuleReferences("WinRing0.dll"), c.hostBound ? 1 : 0);
+        EXPECT_EQ(n.driver.deinitializeCalls, c.hostBound ? 0 : 1);
+        EXPECT_EQ(n.driver.initializeCalls, 1);
+        Diag_FreeHWIO();
+    }
+    // The host's binding that survived still serves the scan once the area
+    // can be read, and that scan releases it.
+    sim::Notebook& n = sim::ResetCurrent();
+    sim::ApplyScenarios(n, "bios-unreadable");
+    ASSERT_EQ(Diag_InitHWIO(), 1);
+    ASSERT_EQ(Diag_FillDMIData(true), -1);
+    n.memory.faultySize = 0;
+    EXPECT_EQ(Diag_FillDMIData(true), 0);
+    EXPECT_EQ(n.driver.initializeCalls, 1);
+    EXPECT_FALSE(hwio::HwioReady());
+    EXPECT_EQ(Dmi().SystemManufacturer, "Quorvex Computer Inc.");
+}
+
 TEST_F(AcquireTest, ScanFindsEveryEntryPointButNotTheIntermediateAnchor) {
     sim::ApplyScenarios(nb(), "two-entry-points");
     Capture();
@@ -267,37 +317,96 @@ TEST_F(AcquireTest, ScanFindsEveryEntryPointButNotTheIntermediateAnchor) {
     EXPECT_EQ(Dmi().MemoryDeviceSize, (std::array<std::uint32_t, 4>{0x4000, 0x4000, 0x4000, 0x4000}));
 }
 
+// Sets the byte at `fix` so that the `count` bytes from `from` sum to zero.
+void Rebalance(Bytes& entry, std::size_t from, std::size_t count, std::size_t fix) {
+    std::uint8_t sum = 0;
+    for (std::size_t i = from; i < from + count; ++i) {
+        if (i != fix) sum = static_cast<std::uint8_t>(sum + entry[i]);
+    }
+    entry[fix] = static_cast<std::uint8_t>(0x100 - sum);
+}
+
+// Each broken "_SM_" entry point breaks exactly one check: every other
+// check holds, so taking its own check out of smbios_decode makes the
+// entry point decode.
 TEST_F(AcquireTest, BrokenEntryPointsAreSkipped) {
     std::uint16_t count = 0;
     const Bytes table = sim::MachineTable(sim::MachineIdentity{}, count);
     const Bytes good = sim::SmbiosEntryPoint(2, 8, sim::kTableAddress, static_cast<std::uint16_t>(table.size()), count);
+    constexpr std::size_t kLength = 0x05, kFirstSum = 0x04, kAnchor = 0x10, kSecondSum = 0x15, kSecondSize = 15;
+    // The highest paragraph an "_SM_" entry point may use: 32 bytes of the
+    // copy are left from there, the last of them the copy's zero byte.
+    constexpr std::uint32_t kTop = 0xFFFE0;
+    constexpr std::size_t kLeft = 0x20;
     struct Case {
         const char* name;
-        std::size_t offset;  // byte to spoil
-        std::uint8_t value;
+        void (*spoil)(Bytes&);
+        bool decodes;
     };
-    const Case cases[] = {{"first checksum", 0x04, 0x01},
-                          {"intermediate anchor", 0x12, 'X'},
-                          {"intermediate checksum", 0x15, 0x01},
-                          {"length past the area", 0x05, 0xFF}};
-    const std::uint32_t at = 0xFFFE0;  // highest paragraph an "_SM_" entry point may use
+    const Case cases[] = {
+        {"intact", [](Bytes&) {}, true},
+        {"first checksum", [](Bytes& e) { ++e[kFirstSum]; }, false},
+        {"intermediate anchor",
+         [](Bytes& e) {
+             e[kAnchor + 2] = 'X';
+             Rebalance(e, kAnchor, kSecondSize, kSecondSum);
+             Rebalance(e, 0, e[kLength], kFirstSum);
+         },
+         false},
+        {"intermediate checksum",
+         [](Bytes& e) {
+             ++e[kSecondSum];
+             Rebalance(e, 0, e[kLength], kFirstSum);
+         },
+         false},
+        {"length up to the copy's last byte",
+         [](Bytes& e) {
+             e[kLength] = kLeft;
+             Rebalance(e, 0, e[kLength], kFirstSum);
+         },
+         true},
+        {"length one past the copy",
+         [](Bytes& e) {
+             e[kLength] = kLeft + 1;
+             Rebalance(e, 0, e[kLength], kFirstSum);
+         },
+         false},
+        {"length 255",
+         [](Bytes& e) {
+             e[kLength] = 0xFF;
+             Rebalance(e, 0, e[kLength], kFirstSum);
+         },
+         false},
+    };
+    const std::string decoded =
+        "dmi_table\nmem_chunk, base=0xCBF3A000, len=900\nReadPhysicalMemory: Address 0xCBF3A000, length 900\n";
     Capture();
     for (const Case& c : cases) {
-        nb().memory.Fill(sim::kBiosAreaBase, 0, sim::kBiosAreaSize);
-        Bytes bad = good;
-        bad[c.offset] = static_cast<std::uint8_t>(bad[c.offset] + c.value);
-        PlaceAt(at, bad);
+        SCOPED_TRACE(c.name);
+        // Zero bytes after the entry point: what a checksum past the copy
+        // would add if smbios_decode read there.
+        Bytes entry = good;
+        entry.resize(0x100, 0);
+        c.spoil(entry);
         ASSERT_EQ(Diag_InitHWIO(), 1);
         Output();
-        EXPECT_EQ(smbios::scan_bios_area(), 0) << c.name;
-        EXPECT_EQ(Output(),
-                  "WinRing0 has been initialized. No need to initialize again\n"
-                  "5F 53 4D 5F --> SMIBIOS\nmajor ver: 2, minor ver: 8\nsmbios_decode\n"
-                  "shutdown IO library\nIO driver is going to release...\n")
-            << c.name;
+        EXPECT_EQ(smbios::smbios_decode(entry.data(), kLeft), c.decodes);
+        EXPECT_EQ(Output(), "smbios_decode\n" + (c.decodes ? decoded : ""));
+
+        // The same bytes at the top of the BIOS area, through the scan.
+        nb().memory.Fill(sim::kBiosAreaBase, 0, sim::kBiosAreaSize);
+        PlaceAt(kTop, Bytes(entry.begin(), entry.begin() + kLeft - 1));
+        Dmi().SystemManufacturer.clear();
+        Output();
+        EXPECT_EQ(smbios::scan_bios_area(), 0);
+        EXPECT_EQ(Output(), "WinRing0 has been initialized. No need to initialize again\n"
+                            "5F 53 4D 5F --> SMIBIOS\nmajor ver: 2, minor ver: 8\nsmbios_decode\n" +
+                                (c.decodes ? decoded : "") + "shutdown IO library\nIO driver is going to release...\n");
+        EXPECT_EQ(Dmi().SystemManufacturer, c.decodes ? "Quorvex Computer Inc." : "");
     }
     // A legacy entry point with a bad checksum prints only its anchor line.
     nb().memory.Fill(sim::kBiosAreaBase, 0, sim::kBiosAreaSize);
+    Dmi().SystemManufacturer.clear();
     Bytes legacy = sim::LegacyEntryPoint(sim::kTableAddress, static_cast<std::uint16_t>(table.size()), count, 0x21);
     legacy[5] ^= 1;
     PlaceAt(0xF0000, legacy);
