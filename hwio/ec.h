@@ -132,9 +132,6 @@ public:
     // made asks for it.
     bool Confirm();
 
-    // Every step so far went through.
-    bool Answered() const { return answered_; }
-
 private:
     Transaction transaction_;
     const CommandChannel& channel_;

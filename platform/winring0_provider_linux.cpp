@@ -47,7 +47,6 @@ constexpr std::uint8_t kWriteEc = 0x81;  // ACPI WR_EC: index, value
 constexpr std::uint8_t kObf = 0x01;
 constexpr std::size_t kEcRamSize = 256;
 
-constexpr const char kLockdownFile[] = "/sys/kernel/security/lockdown";
 constexpr const char kEcIoFile[] = "/sys/kernel/debug/ec/ec0/io";
 constexpr const char kMemFile[] = "/dev/mem";
 
@@ -86,21 +85,6 @@ std::string Root() {
 
 void CopyText(char* to, std::size_t size, const std::string& text) {
     std::snprintf(to, size, "%s", text.c_str());
-}
-
-// The mode in brackets of "none [integrity] confidentiality"; "" when the
-// kernel has no lockdown file.
-std::string LockdownMode() {
-    const int fd = open((Root() + kLockdownFile).c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return "";
-    char text[128] = {};
-    const ssize_t got = read(fd, text, sizeof text - 1);
-    close(fd);
-    if (got <= 0) return "";
-    const char* open = std::strchr(text, '[');
-    const char* close = open != nullptr ? std::strchr(open, ']') : nullptr;
-    if (open == nullptr || close == nullptr) return "";
-    return std::string(open + 1, close);
 }
 
 std::uint8_t RawIn(State& s, std::uint16_t port) {
@@ -217,9 +201,9 @@ PROVIDER_EXPORT int InitializeOls(void) {
     s.ec62 = Ec62::FileIdle;
     s.obf = false;
     s.portAccess = false;
-    const std::string lockdown = LockdownMode();
+    const std::string lockdown = Hwtk3KernelLockdownMode(Root());
     CopyText(s.report.lockdown, sizeof s.report.lockdown, lockdown);
-    if (lockdown == "integrity" || lockdown == "confidentiality") {
+    if (Hwtk3LockdownForbidsPortIo(lockdown)) {
         s.report.refusal = kHwtk3RefusedLockdown;
         return 0;
     }

@@ -6,6 +6,9 @@
 #define HWTK3_PLATFORM_WINRING0_PROVIDER_LINUX_H
 
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
 
 extern "C" {
 
@@ -54,5 +57,25 @@ __attribute__((visibility("default"))) void Hwtk3ProviderUsePorts(Hwtk3PortIn in
 // The variable that moves every file the provider and hwtk3-diag read
 // (/sys/..., /dev/mem) under another root directory, for tests.
 inline constexpr const char kHwtk3SysfsRootVariable[] = "HWTK3_SYSFS_ROOT";
+
+// The kernel lockdown mode selected in `root`/sys/kernel/security/lockdown,
+// the word in brackets of "none [integrity] confidentiality"; "" when the
+// kernel has no such file. The provider refuses port access by it, and
+// hwtk3-diag tells why before it tries.
+inline std::string Hwtk3KernelLockdownMode(const std::string& root) {
+    std::FILE* file = std::fopen((root + "/sys/kernel/security/lockdown").c_str(), "r");
+    if (file == nullptr) return "";
+    char text[128] = {};
+    const bool read = std::fgets(text, sizeof text, file) != nullptr;
+    std::fclose(file);
+    const char* open = read ? std::strchr(text, '[') : nullptr;
+    const char* close = open != nullptr ? std::strchr(open, ']') : nullptr;
+    return close != nullptr ? std::string(open + 1, close) : "";
+}
+
+// Modes in which the kernel forbids raw port I/O and /dev/mem.
+inline bool Hwtk3LockdownForbidsPortIo(const std::string& mode) {
+    return mode == "integrity" || mode == "confidentiality";
+}
 
 #endif  // HWTK3_PLATFORM_WINRING0_PROVIDER_LINUX_H

@@ -33,7 +33,6 @@ constexpr platform::DWORD kProgressEveryMs = 1000;
 
 constexpr const char kDmiTables[] = "/sys/firmware/dmi/tables";
 constexpr const char kPowerSupplies[] = "/sys/class/power_supply";
-constexpr const char kLockdownFile[] = "/sys/kernel/security/lockdown";
 constexpr const char kProviderName[] = "libWinRing0.so";
 
 bool g_fast = false;
@@ -88,22 +87,11 @@ std::string FindProvider() {
     return "";
 }
 
-std::string LockdownMode() {
-    std::FILE* file = std::fopen((g_root + kLockdownFile).c_str(), "r");
-    if (file == nullptr) return "";
-    char text[128] = {};
-    const bool read = std::fgets(text, sizeof text, file) != nullptr;
-    std::fclose(file);
-    const char* open = read ? std::strchr(text, '[') : nullptr;
-    const char* close = open != nullptr ? std::strchr(open, ']') : nullptr;
-    return close != nullptr ? std::string(open + 1, close) : "";
-}
-
 // Why this process may not drive ports at all; empty when it may try.
 std::string PrivilegeRefusal() {
     if (geteuid() != 0) return "not root (port I/O and /dev/mem need root)";
-    const std::string lockdown = LockdownMode();
-    if (lockdown == "integrity" || lockdown == "confidentiality") {
+    const std::string lockdown = Hwtk3KernelLockdownMode(g_root);
+    if (Hwtk3LockdownForbidsPortIo(lockdown)) {
         return "kernel lockdown [" + lockdown + "] forbids port I/O and /dev/mem";
     }
     return "";
