@@ -1,6 +1,6 @@
 // Diag_FanCpu and Diag_FanCpuGetValue: the platform path, the order of the
 // register operations, the settle and spacing pauses, and the lines.
-#include "fan/fan_test.h"
+#include "fan/fan_dispatch.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -1,4 +1,4 @@
-// The fan test: path choice, argument routing, pauses and their places,
+// The fan test dispatch: path choice, argument routing, pauses and their places,
 // and the early return while the binding is down.
 #include <cstdint>
 #include <string>
@@ -30,7 +30,7 @@ const char kZlkdLines[] =
 const char kPwmLines[] = "old ec, fan uses pwm control\n";
 const char kMachineLines[] = "Set Fan0 Duty: 250\nMSB: 1\nLSB: AF\nTacho: 1af\nRPM: 5002\nCPU Temp: 45\n";
 
-class FanTestTest : public NotebookTest {
+class FanDispatchTest : public NotebookTest {
 protected:
     // A notebook with the fan behind `map`, firmware text `firmware`, and
     // the library's MachineType; the firmware text is read (or, with
@@ -59,7 +59,7 @@ protected:
     }
 };
 
-TEST_F(FanTestTest, PathChoice) {
+TEST_F(FanDispatchTest, PathChoice) {
     struct Case {
         const char* firmware;
         bool read;
@@ -99,7 +99,7 @@ TEST_F(FanTestTest, PathChoice) {
     }
 }
 
-TEST_F(FanTestTest, EcPlatformTakesThePwmPathUntilTheFirmwareIsRead) {
+TEST_F(FanDispatchTest, EcPlatformTakesThePwmPathUntilTheFirmwareIsRead) {
     Bind();
     nb().fan.Install(Map::Pwm);
     ASSERT_STREQ(hwio::EcFirmwareVersion(), "");
@@ -113,7 +113,7 @@ TEST_F(FanTestTest, EcPlatformTakesThePwmPathUntilTheFirmwareIsRead) {
     EXPECT_EQ(rpm, 3000);
 }
 
-TEST_F(FanTestTest, PausesPerPathAndWhereTheyFall) {
+TEST_F(FanDispatchTest, PausesPerPathAndWhereTheyFall) {
     struct Case {
         Map path;
         std::int32_t machineType;
@@ -173,7 +173,7 @@ TEST_F(FanTestTest, PausesPerPathAndWhereTheyFall) {
 // Unbound: each path returns false before its first port access and pause.
 // The machine-type path, which has no failure line of its own, returns
 // false silently rather than call through a released binding.
-TEST_F(FanTestTest, BindingDownReturnsAtOnce) {
+TEST_F(FanDispatchTest, BindingDownReturnsAtOnce) {
     struct Case {
         Map path;
         std::int32_t machineType;
@@ -210,7 +210,7 @@ TEST_F(FanTestTest, BindingDownReturnsAtOnce) {
     }
 }
 
-TEST_F(FanTestTest, MachineTypePathNeverBoundTouchesNothing) {
+TEST_F(FanDispatchTest, MachineTypePathNeverBoundTouchesNothing) {
     Capture();
     smbios::testing::SetMachineType(1);
     int rpm = 60;
@@ -223,7 +223,7 @@ TEST_F(FanTestTest, MachineTypePathNeverBoundTouchesNothing) {
     EXPECT_EQ(nb().trace.Events().size(), 0u);
 }
 
-TEST_F(FanTestTest, MachineTypeDutyIsTwiceTheLevelPlusFifty) {
+TEST_F(FanDispatchTest, MachineTypeDutyIsTwiceTheLevelPlusFifty) {
     struct Case {
         int level;
         const char* line;
@@ -250,7 +250,7 @@ TEST_F(FanTestTest, MachineTypeDutyIsTwiceTheLevelPlusFifty) {
     }
 }
 
-TEST_F(FanTestTest, PwmPathSendsTheSettingTheSpeedOutputHolds) {
+TEST_F(FanDispatchTest, PwmPathSendsTheSettingTheSpeedOutputHolds) {
     Bind();
     Machine(Map::Pwm, "QX 1.02.11", 0);
     for (const auto& [setting, written, measured] : {std::tuple{60, 60, 3000}, std::tuple{250, 100, 5000},
@@ -265,7 +265,7 @@ TEST_F(FanTestTest, PwmPathSendsTheSettingTheSpeedOutputHolds) {
     }
 }
 
-TEST_F(FanTestTest, DutyLevelMakesNoDifferenceOnZlkdAndAmd) {
+TEST_F(FanDispatchTest, DutyLevelMakesNoDifferenceOnZlkdAndAmd) {
     Bind();
     for (const auto& [map, ecPlatform] : {std::pair{Map::Zlkd, true}, std::pair{Map::Amd, false}}) {
         Machine(map, "ZLKD 1.07.02", 0);

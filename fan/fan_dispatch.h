@@ -1,8 +1,8 @@
 // The fan test: Diag_FanCpu commands a fan speed, lets the fan settle and
 // reads back fan speed and CPU temperature; Diag_FanCpuGetValue only reads.
 // Both pick the register map afresh on every call.
-#ifndef HWTK3_FAN_FAN_TEST_H
-#define HWTK3_FAN_FAN_TEST_H
+#ifndef HWTK3_FAN_FAN_DISPATCH_H
+#define HWTK3_FAN_FAN_DISPATCH_H
 
 namespace hwtk3::fan {
 
@@ -15,4 +15,4 @@ FanPath ChooseFanPath(bool ecPlatform);
 
 }  // namespace hwtk3::fan
 
-#endif  // HWTK3_FAN_FAN_TEST_H
+#endif  // HWTK3_FAN_FAN_DISPATCH_H
