@@ -28,11 +28,34 @@ std::string Hex(std::uint32_t value) {
     return text;
 }
 
+// The method and argument a request names, read as the driver reads it
+// (also when the driver failed it before looking).
+void RequestedMethod(const void* in, platform::DWORD inSize, std::uint32_t& method, bool& hasArgument,
+                     std::uint32_t& argument) {
+    constexpr std::uint32_t kKindInteger = 2;
+    method = 0;
+    hasArgument = false;
+    argument = 0;
+    if (in == nullptr || inSize != sizeof(void*) + 16) return;
+    const auto* bytes = static_cast<const std::uint8_t*>(in);
+    std::uint32_t kind = 0;
+    std::memcpy(&kind, bytes, sizeof kind);
+    std::memcpy(&method, bytes + 4, sizeof method);
+    const std::uint8_t* block = nullptr;
+    std::memcpy(&block, bytes + 16, sizeof block);
+    hasArgument = kind == kKindInteger && block != nullptr;
+    if (hasArgument) std::memcpy(&argument, block + 4, sizeof argument);
+}
+
 // "ZORDACPI PBLS(0xff) -> 0x1": the method, its argument, and the first
 // value of the reply as the driver left it.
-std::string AcpiCallNote(const AcpiDriverCall& call, platform::BOOL ok, const void* out, platform::DWORD outSize) {
-    std::string note = "ZORDACPI " + (call.method != 0 ? MethodName(call.method) : std::string("?"));
-    if (call.hasArgument) note += "(" + Hex(call.argumentValue) + ")";
+std::string AcpiCallNote(const void* in, platform::DWORD inSize, platform::BOOL ok, const void* out,
+                         platform::DWORD outSize) {
+    std::uint32_t method = 0, argument = 0;
+    bool hasArgument = false;
+    RequestedMethod(in, inSize, method, hasArgument, argument);
+    std::string note = "ZORDACPI " + (method != 0 ? MethodName(method) : std::string("?"));
+    if (hasArgument) note += "(" + Hex(argument) + ")";
     if (!ok) return note + " fails";
     const auto* reply = static_cast<const std::uint8_t*>(out);
     if (reply == nullptr || outSize < kReplyDataOffset + 4) return note + " -> no room for a reply";
@@ -101,8 +124,7 @@ platform::BOOL NotebookDeviceHost::IoControl(platform::HANDLE device, platform::
     }
     if (notebook_.acpi.driver.Owns(device)) {
         const platform::BOOL ok = acpi_.IoControl(device, code, in, inSize, out, outSize, bytesReturned, error);
-        notebook_.trace.Note(AcpiCallNote(notebook_.acpi.driver.calls.back(), ok, out, outSize),
-                             notebook_.clock.NowMs());
+        notebook_.trace.Note(AcpiCallNote(in, inSize, ok, out, outSize), notebook_.clock.NowMs());
         return ok;
     }
     ++strayHandleUses;
