@@ -164,6 +164,12 @@ const Row kEcHealthy[] = {
     {"PWM setting clamped to 100", "pwm bound", "SetFanSpeed2 150", "@pwm-write 63 64; sleep 10; = 1"},
     {"PWM manual: bit 1 of F4D3 set, no pause between", "pwm bound", "SetFanManual2 1",
      "@pwm-read d3 41; @pwm-write d3 43; sleep 10; = 1"},
+    {"PWM EC control: bit 1 of F4D3 cleared", "pwm bound pwm-manual", "SetFanManual2 0",
+     "@pwm-read d3 43; @pwm-write d3 41; sleep 10; = 1"},
+    {"machine type EC control: Fan0 flag bit 7 set", "machine-type type=1 bound", "SetFanManual2 0", R"(
+        @cmd25c 94; @data25c 21; @read25c 85; "Read Fan0 Ctrl Flag: 85"
+        @cmd25c 95; @data25c 21; @data25c 85; in 25d 00; "Set Fan0 Ctrl Flag: 85"; sleep 10
+        = 1)"},
     {"machine type manual: Fan0 flag bit 7 cleared", "machine-type type=1 bound", "SetFanManual2 1", R"(
         @cmd25c 94; @data25c 21; @read25c 85; "Read Fan0 Ctrl Flag: 85"
         @cmd25c 95; @data25c 21; @data25c 05; in 25d 00; "Set Fan0 Ctrl Flag: 5"; sleep 10
@@ -212,6 +218,15 @@ const Row kEcHealthy[] = {
     {"charging off, 0x04F8", "type=1 bound", "SetBatteryChargeEnabled 0", R"(
         "Set battery to discharging state"; @ec25c-read 04 f8 00; "Ori. 0x4F8: 0x0"; @ec25c-write 04 f8 40
         @ec25c-read 04 f8 40; "Read back 0x4F8: 0x40"
+        = true)"},
+    {"charging on, EC RAM 0xD2: bit 6 cleared, the others kept", "bound charging-off", "SetBatteryChargeEnabled 1", R"(
+        "Set battery to charging state"; @ec62-read-obf d2 c1; "Original data of address 0xD2 = 0xC1"
+        @ec62-write d2 81; @ec62-read-obf d2 81; "Read address 0xD2 back, value = 0x81"
+        "Success !! battery is charging."
+        = true)"},
+    {"charging on, 0x04F8", "type=1 bound charging-off", "SetBatteryChargeEnabled 1", R"(
+        "Set battery to charging state"; @ec25c-read 04 f8 c1; "Ori. 0x4F8: 0xC1"; @ec25c-write 04 f8 81
+        @ec25c-read 04 f8 81; "Read back 0x4F8: 0x81"
         = true)"},
     {"charging on? 0x04F8", "type=1 bound", "IsBatteryChargeEnabled",
      R"(@ec25c-read 04 f8 00; "Data in 0x4F8: 0x0"; = true)"},
@@ -322,6 +337,16 @@ const std::vector<Setup> kSetups = {
          bad[4] = static_cast<std::uint8_t>(bad[4] + 1);
          n.memory.Write(sim::kBiosAreaBase + 0x100, bad.data(), static_cast<std::uint32_t>(bad.size()));
      }},
+    {"smbios-then-legacy",
+     [](sim::Notebook& n) {
+         // A bare "_DMI_" above the "_SM_" one, naming a table of its own.
+         constexpr std::uint32_t kSecondTable = sim::kTableAddress + 0x2000;
+         const Table second = Of({Second()});
+         n.memory.Write(kSecondTable, second.bytes.data(), static_cast<std::uint32_t>(second.bytes.size()));
+         const Bytes legacy = sim::LegacyEntryPoint(kSecondTable, static_cast<std::uint16_t>(second.bytes.size()),
+                                                    second.count, 0x28);
+         n.memory.Write(sim::kBiosAreaBase + 0xF000, legacy.data(), static_cast<std::uint32_t>(legacy.size()));
+     }},
     {"smbios-at-ffe0", [](sim::Notebook& n) { PlaceEntryPoint(n, 0xFFE0, DefaultEntryPoint(n)); }},
     {"smbios-at-fff0", [](sim::Notebook& n) { PlaceEntryPoint(n, 0xFFF0, DefaultEntryPoint(n)); }},
     {"legacy-at-fff0",
@@ -402,6 +427,12 @@ void BehindAFaultyDevice(sim::Notebook& n, bool sim::BatteryDevice::*fault) {
 }
 
 const std::vector<Setup> kMoreSetups = {
+    {"charging-off",
+     [](sim::Notebook& n) {
+         n.chargeSwitch.Set(sim::ChargeSwitch::kRamByte, 0xC1);
+         n.chargeSwitch.Set(sim::ChargeSwitch::kMachineTypeByte, 0xC1);
+     }},
+    {"pwm-manual", [](sim::Notebook& n) { n.ec.Ram(0xF4D3) = 0x43; }},
     {"reply-100", [](sim::Notebook& n) { Bytes data(100, 0); data[0] = 42; ForceReply(n, 100, data); }},
     {"reply-2", [](sim::Notebook& n) { ForceReply(n, 2, {0x03, 0x01, 0x00, 0x00}); }},
     {"wlan-answers-2", [](sim::Notebook& n) { n.acpi.firmware.forcedResults[sim::AcpiName("WLDG")] = 2; }},
@@ -453,11 +484,16 @@ const std::vector<Fragment> kIdentityFragments = {
     {"unbound", "ready 0, WinRing0 loaded 0, kernel32 loaded 0"},
     // The default machine's whole record, as its table holds it; twice
     // decoded, its slot groups fill up (the first four of each type).
-    {"machine-fields", R"(BiosVendor "Quorvex Computer Inc.", BiosVersion "K5402ZA.308", BiosDate "03/14/2023", BiosAddress 61440, BiosRomSize 16384, SystemManufacturer "Quorvex Computer Inc.", SystemProductName "Quorvex Aero 14 K5402", SystemVersion "1.0", SystemSerialNumber "QV5402K0217A88", SystemUuid 4c4c454400515610804bb2c04f303237, SystemSku "90QV0A71-M00120", SystemFamily "Quorvex Aero", BoardManufacturer "Quorvex Computer Inc.", BoardProductName "K5402ZA", BoardVersion "1.0", BoardSerialNumber "ZelkaK5402-0217A88", ChassisManufacturer "Quorvex Computer Inc.", ChassisVersion "1.0", ChassisSerialNumber "QV5402K0217A88", ProcessorSocket "U3E1", ProcessorManufacturer "QuantaSil", ProcessorId a3060900fffbebbf, ProcessorVersion "QuantaSil Core q7-1260P", ProcessorExternalClock 100, ProcessorMaxSpeed 4700, ProcessorCurrentSpeed 2100)"},
+    {"machine-fields", "@machine-bios, @machine-system, @machine-board-to-processor"},
+    {"machine-bios", R"(BiosVendor "Quorvex Computer Inc.", BiosVersion "K5402ZA.308", BiosDate "03/14/2023", BiosAddress 61440, BiosRomSize 16384)"},
+    {"machine-system", R"(SystemManufacturer "Quorvex Computer Inc.", SystemProductName "Quorvex Aero 14 K5402", SystemVersion "1.0", SystemSerialNumber "QV5402K0217A88", SystemUuid 4c4c454400515610804bb2c04f303237, SystemSku "90QV0A71-M00120", SystemFamily "Quorvex Aero")"},
+    {"machine-board-to-processor", R"(BoardManufacturer "Quorvex Computer Inc.", BoardProductName "K5402ZA", BoardVersion "1.0", BoardSerialNumber "ZelkaK5402-0217A88", ChassisManufacturer "Quorvex Computer Inc.", ChassisVersion "1.0", ChassisSerialNumber "QV5402K0217A88", ProcessorSocket "U3E1", ProcessorManufacturer "QuantaSil", ProcessorId a3060900fffbebbf, ProcessorVersion "QuantaSil Core q7-1260P", ProcessorExternalClock 100, ProcessorMaxSpeed 4700, ProcessorCurrentSpeed 2100)"},
+    {"machine-second", R"(@machine-bios, SystemManufacturer "Quorvex Second", SystemProductName "P2", SystemVersion "Not Specified", SystemSerialNumber "SN2", SystemUuid 0102030405060708090a0b0c0d0e0f10, SystemSku "SKU2", SystemFamily "Not Specified", @machine-board-to-processor, @machine-slots)"},
+    {"machine-slots", R"(MemoryDimm[1] "DIMM0", MemoryInstalledSize[1] 16384, MemoryEnabledSize[1] 16384, @caches, @oem, @devices)"},
     {"caches", R"(CacheSocket[1] "L1 Cache", CacheInstalledSize[1] 640, CacheMaxSize[1] 640, CacheSocket[2] "L2 Cache", CacheInstalledSize[2] 9216, CacheMaxSize[2] 9216, CacheSocket[3] "L3 Cache", CacheInstalledSize[3] 12288, CacheMaxSize[3] 12288)"},
     {"oem", R"(OemString[1] "Quorvex OEM", OemString[2] "QV-PLATFORM K5402", OemString[3] "90QV0A71-M00120", OemString[4] "FPT:16.1.25")"},
     {"devices", "MemoryDeviceSpeed[1] 4800, MemoryDeviceSize[1] 16384, MemoryDeviceSpeed[2] 4800, MemoryDeviceSize[2] 16384"},
-    {"machine", R"(@machine-fields, MemoryDimm[1] "DIMM0", MemoryInstalledSize[1] 16384, MemoryEnabledSize[1] 16384, @caches, @oem, @devices)"},
+    {"machine", "@machine-fields, @machine-slots"},
     {"machine-twice", R"(@machine-fields, MemoryDimm[1] "DIMM0", MemoryInstalledSize[1] 16384, MemoryEnabledSize[1] 16384, MemoryDimm[2] "DIMM0", MemoryInstalledSize[2] 16384, MemoryEnabledSize[2] 16384, @caches, CacheSocket[4] "L1 Cache", CacheInstalledSize[4] 640, CacheMaxSize[4] 640, @oem, @devices, MemoryDeviceSpeed[3] 4800, MemoryDeviceSize[3] 16384, MemoryDeviceSpeed[4] 4800, MemoryDeviceSize[4] 16384)"},
     {"untouched", R"(state "untouched", design untouched, full untouched, remaining untouched, percent untouched, voltage untouched)"},
 };
@@ -549,6 +585,10 @@ const Row kScanPath[] = {
         @scan-start; "Legacy BIOS"; "Legacy DMI 2.8 present."; @dmi-table CBF3A000 900 cbf3a000
         @sm-anchor 2 8; @dmi-table CBF3A000 900 cbf3a000; @scan-end
         = 0, @machine-twice, @unbound)"},
+    {"... also after a successful _SM_ one: the later table's fields win", "smbios-then-legacy", "FillDMIData 1", R"(
+        @scan-start; @sm-anchor 2 8; @dmi-table CBF3A000 900 cbf3a000
+        "Legacy BIOS"; "Legacy DMI 2.8 present."; @dmi-table CBF3C000 55 cbf3c000; @scan-end
+        = 0, @machine-second, @unbound)"},
     {"_SM_ at 0xFFE0 is decoded", "smbios-at-ffe0", "FillDMIData 1", R"(
         @scan-start; @sm-anchor 2 8; @dmi-table CBF3A000 900 cbf3a000; @scan-end
         = 0, @machine, @unbound)"},
