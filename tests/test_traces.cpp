@@ -86,6 +86,24 @@ const Row kBinding[] = {
     {"an entry point missing: stays loaded", "partial-winring0", "InitHWIO", R"(
         "preparing to initialize WinRing0"; "Failed to GetProcAddress"; "Failed to init WinRing0!"
         = 0, ready 0, WinRing0 loaded 1)"},
+    {"no GetDllStatus", "winring0-without=GetDllStatus", "InitHWIO", R"(
+        "preparing to initialize WinRing0"; "Failed to GetProcAddress"; "Failed to init WinRing0!"
+        = 0, ready 0, WinRing0 loaded 1)"},
+    {"no InitializeOls", "winring0-without=InitializeOls", "InitHWIO", R"(
+        "preparing to initialize WinRing0"; "Failed to GetProcAddress"; "Failed to init WinRing0!"
+        = 0, ready 0, WinRing0 loaded 1)"},
+    {"no DeinitializeOls", "winring0-without=DeinitializeOls", "InitHWIO", R"(
+        "preparing to initialize WinRing0"; "Failed to GetProcAddress"; "Failed to init WinRing0!"
+        = 0, ready 0, WinRing0 loaded 1)"},
+    {"no ReadIoPortByte", "winring0-without=ReadIoPortByte", "InitHWIO", R"(
+        "preparing to initialize WinRing0"; "Failed to GetProcAddress"; "Failed to init WinRing0!"
+        = 0, ready 0, WinRing0 loaded 1)"},
+    {"no WriteIoPortByte", "winring0-without=WriteIoPortByte", "InitHWIO", R"(
+        "preparing to initialize WinRing0"; "Failed to GetProcAddress"; "Failed to init WinRing0!"
+        = 0, ready 0, WinRing0 loaded 1)"},
+    {"an entry point missing: loads again", "partial-winring0 init", "InitHWIO", R"(
+        "preparing to initialize WinRing0"; "Failed to GetProcAddress"; "Failed to init WinRing0!"
+        = 0, ready 0, WinRing0 loaded 2)"},
     {"InitializeOls fails: stays loaded", "init-fails", "InitHWIO", R"(
         "preparing to initialize WinRing0"; InitializeOls -> 0; "Failed to init WinRing0!"
         = 0, ready 0, WinRing0 loaded 1)"},
@@ -100,6 +118,9 @@ const Row kBinding[] = {
         "preparing to initialize WinRing0"; InitializeOls -> 1; "WinRing0 was initialized"; GetDllStatus -> 4
         "Get WinRing0 dll status error!"; DeinitializeOls
         = 0, ready 0, WinRing0 loaded 0)"},
+    {"after a status error that cleared: bound", "status-error init status-cleared", "InitHWIO",
+     "@bind; = 1, ready 1, WinRing0 loaded 1"},
+    {"bound again after a release", "bound released", "InitHWIO", "@bind; = 1, ready 1, WinRing0 loaded 1"},
     {"releases", "bound", "FreeHWIO", "@release; = void, ready 0, WinRing0 loaded 0"},
     {"release while unbound does nothing", "", "FreeHWIO", "= void, ready 0, WinRing0 loaded 0"},
     {"release twice releases once", "bound released", "FreeHWIO", "= void, ready 0, WinRing0 loaded 0"},
@@ -112,6 +133,7 @@ const Row kBinding[] = {
 // test's dispatch prints the failure of its path's first step.
 const Row kGates[] = {
     {"gate", "", "GetECFirmwareVer2 31", R"(= 0, buffer "~*32", text "")"},
+    {"gate after a release", "bound released", "GetECFirmwareVer2 31", R"(= 0, buffer "~*32", text "")"},
     {"gate", "", "AMDSetFanRPM 3000", "= 0"},
     {"gate", "", "AMDGetFanRPM", "= 0, rpm untouched"},
     {"gate", "", "AMDGetCpuTemperature", "= 0, temperature untouched"},
@@ -427,6 +449,25 @@ void BehindAFaultyDevice(sim::Notebook& n, bool sim::BatteryDevice::*fault) {
 }
 
 const std::vector<Setup> kMoreSetups = {
+    {"status-cleared", [](sim::Notebook& n) { n.driver.status = 0; }},
+    {"short-structures",
+     [](sim::Notebook& n) {
+         sim::Structure cache(7);  // length 0x0F: no speed byte
+         cache.Text("L9").Word(0x0180).Word(0x0040).Word(0x0040).Word(0x0002).Word(0x0002);
+         sim::Structure device(17);  // length 0x15: no speed word
+         device.Word(0x000A).Word(0xFFFE).Word(64).Word(64).Word(0x2000).Byte(0x0D).Byte(0);
+         device.Text("DIMM9").Text("BANK 9").Byte(0x22).Word(0x0080);
+         sim::Structure system(1);  // length 7: too short to be decoded
+         system.Text("Quorvex Short").Text("P").Text("V");
+         Install(n, Of({cache, device, system}));
+     }},
+    {"board-with-handles",
+     [](sim::Notebook& n) {
+         sim::Structure board(2);
+         board.Byte(0).Byte(0).Byte(0).Text("Zelka-1").Byte(0).Byte(0x09).Byte(0).Word(3).Byte(0x0A);
+         board.Byte(2).Word(0x0010).Word(0x0011);  // two contained object handles
+         Install(n, Of({First(), board}));
+     }},
     {"charging-off",
      [](sim::Notebook& n) {
          n.chargeSwitch.Set(sim::ChargeSwitch::kRamByte, 0xC1);
@@ -520,6 +561,8 @@ const Row kFirmwarePath[] = {
         @rsmb; "hwtk3 get dmi manufacturer: Quorvex First"; "hwtk3 get dmi product name: P1"; "hwtk3 get dmi sn: SN1"
         @board-line
         = 0, SystemManufacturer "Quorvex First", SystemProductName "P1", SystemSerialNumber "SN1", BoardSerialNumber "Zelka-1", @unbound)"},
+    {"a board that lists contained objects", "board-with-handles", "FillDMIData 0",
+     "@rsmb; @first-lines; @board-line; = 0, @first, BoardSerialNumber \"Zelka-1\", @unbound"},
     {"version 2.4: no SKU", "version-2.4", "FillDMIData 0", R"(
         @rsmb; "hwtk3 get dmi manufacturer: Quorvex Computer Inc."; "hwtk3 get dmi product name: Quorvex Aero 14 K5402"
         "hwtk3 get dmi sn: QV5402K0217A88"; "hwtk3 get dmi board serial number: ZelkaK5402-0217A88"
@@ -623,6 +666,9 @@ const Row kScanPath[] = {
      "@scan-small 85; = 0, @first-scanned, @board-scanned, @unbound"},
     {"a string set running past the table is not", "system-unterminated", "FillDMIData 1",
      "@scan-small 84; = 0, @board-scanned, @unbound"},
+    {"lengths below the optional fields, and below the minimum", "short-structures", "FillDMIData 1", R"(
+        @scan-small 80
+        = 0, CacheSocket[1] "L9", CacheInstalledSize[1] 64, CacheMaxSize[1] 64, MemoryDeviceSize[1] 8192, @unbound)"},
     {"exactly three OEM strings give the SKU", "oem-three", "FillDMIData 1", R"(
         @scan-small 66
         = 0, SystemManufacturer "Quorvex First", SystemProductName "P1", SystemVersion "Not Specified", SystemSerialNumber "SN1", SystemUuid 0102030405060708090a0b0c0d0e0f10, SystemSku "C", SystemFamily "Not Specified", OemString[1] "A", OemString[2] "B", OemString[3] "C", @unbound)"},

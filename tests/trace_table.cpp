@@ -552,6 +552,35 @@ const std::vector<std::pair<const char*, Call>>& Calls() {
 
 // ---- set-ups ----
 
+// A port-I/O library served from inside the test, the notebook behind it,
+// without the entry point named here.
+std::string g_missingEntryPoint;
+
+std::uint32_t ServedGetDllStatus() { return sim::Current().GetDllStatus(); }
+int ServedInitializeOls() { return sim::Current().InitializeOls(); }
+void ServedDeinitializeOls() { sim::Current().DeinitializeOls(); }
+std::uint8_t ServedReadIoPortByte(std::uint16_t port) { return sim::Current().ReadIoPortByte(port); }
+void ServedWriteIoPortByte(std::uint16_t port, std::uint8_t value) { sim::Current().WriteIoPortByte(port, value); }
+std::uint32_t ServedReadPhysicalMemory(std::uintptr_t address, std::uint8_t* buffer, std::uint32_t count,
+                                       std::uint32_t unitSize) {
+    return sim::Current().ReadPhysicalMemory(static_cast<std::uint32_t>(address), buffer, count, unitSize);
+}
+
+platform::ProcAddress ServedEntryPoint(const char* name) {
+    const std::pair<const char*, platform::ProcAddress> entries[] = {
+        {"GetDllStatus", reinterpret_cast<platform::ProcAddress>(&ServedGetDllStatus)},
+        {"InitializeOls", reinterpret_cast<platform::ProcAddress>(&ServedInitializeOls)},
+        {"DeinitializeOls", reinterpret_cast<platform::ProcAddress>(&ServedDeinitializeOls)},
+        {"ReadIoPortByte", reinterpret_cast<platform::ProcAddress>(&ServedReadIoPortByte)},
+        {"WriteIoPortByte", reinterpret_cast<platform::ProcAddress>(&ServedWriteIoPortByte)},
+        {"ReadPhysicalMemory", reinterpret_cast<platform::ProcAddress>(&ServedReadPhysicalMemory)},
+    };
+    for (const auto& [entry, address] : entries) {
+        if (g_missingEntryPoint != entry && std::strcmp(name, entry) == 0) return address;
+    }
+    return nullptr;
+}
+
 bool ApplyWord(const std::string& word, const std::vector<Setup>& setups, sim::Notebook& notebook,
                std::string& error) {
     for (const Setup& setup : setups) {
@@ -578,7 +607,11 @@ bool ApplyWord(const std::string& word, const std::vector<Setup>& setups, sim::N
     } else if (word.rfind("type=", 0) == 0) {
         smbios::testing::SetMachineType(std::atoi(word.c_str() + 5));
     } else if (word == "no-winring0") {
-        platform::testing::OverrideModulePath(hwio::kPortIoLibrary, "");
+        platform::testing::OverrideModulePath(hwio::kPortIoLibrary, "/nonexistent/libWinRing0.so");
+    } else if (word.rfind("winring0-without=", 0) == 0) {
+        g_missingEntryPoint = word.substr(std::strlen("winring0-without="));
+        platform::testing::OverrideModulePath(hwio::kPortIoLibrary, nullptr);
+        platform::testing::ServeModuleInProcess(hwio::kPortIoLibrary, ServedEntryPoint);
     } else if (word == "partial-winring0") {
         platform::testing::OverrideModulePath(hwio::kPortIoLibrary, kPartialStandinPath);
     } else if (word == "no-kernel32") {
@@ -678,6 +711,10 @@ bool RunRow(const Row& row, const std::vector<Setup>& setups, std::vector<std::s
     AddLines(output.substr(printed), items);
     items.push_back(outcome);
 
+    // A module served from inside the test goes only after the library let
+    // go of it.
+    ResetLibrary();
+    platform::testing::ServeModuleInProcess(hwio::kPortIoLibrary, nullptr);
     platform::testing::OverrideModulePath(kKernel32Path, nullptr);
     smbios::testing::FailFirmwareAllocation(false);
     platform::testing::SetDeviceHost(nullptr);

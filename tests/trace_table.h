@@ -53,7 +53,8 @@ struct Fragment {
 // ran, whatever it returned), "filled" (Diag_FillDMIData(false) ran),
 // "type=N" (machine type N without a check), "no-winring0"
 // (the port-I/O library cannot be loaded), "partial-winring0" (one without
-// ReadPhysicalMemory), "no-kernel32", "no-firmware-memory" (the answer
+// ReadPhysicalMemory), "winring0-without=NAME" (one without the entry point
+// NAME), "no-kernel32", "no-firmware-memory" (the answer
 // buffer cannot be allocated), and the named set-ups a table brings along.
 struct Setup {
     const char* word;
