@@ -830,6 +830,7 @@ const Row kAcpi[] = {
      R"(CVQMITF(); InvokeMethod BLED(0x1) throws; "Fail!"; ~CVQMITF(); = -1)"},
     {"no object", "nb-constructor-throws", "AcpiNBQueryBTDevice", "CVQMITF() throws; = -1, present true"},
     {"no object", "nb-constructor-throws", "AcpiNBSetBTPowerOn 1", "CVQMITF() throws; = -1"},
+    {"no object", "nb-constructor-throws", "AcpiNBQueryWifiDevice", "CVQMITF() throws; = -1, present true"},
 };
 
 // Battery status: the enumeration's every step, the conversions.

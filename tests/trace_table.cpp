@@ -365,10 +365,17 @@ std::string PowerGet(bool (*get)(tDiagWifiBTPowerState*), const Args& args) {
     return "= " + Bool(ok) + PowerRecord(s);
 }
 
+// Says so when an interface object outlived the export.
+std::string ObjectsLeft() {
+    const std::size_t alive = sim::Current().acpi.objects.live.size();
+    return std::string(acpi::NbAcpiInterface() != nullptr ? ", object still held" : "") +
+           (alive != 0 ? ", objects alive " + std::to_string(alive) : "");
+}
+
 std::string Presence(int (*query)(bool&)) {
     bool present = true;  // what the query leaves when it fails
     const int result = query(present);
-    return "= " + std::to_string(result) + ", present " + Bool(present);
+    return "= " + std::to_string(result) + ", present " + Bool(present) + ObjectsLeft();
 }
 
 using Call = std::function<std::string(const Args&)>;
@@ -522,7 +529,10 @@ const std::vector<std::pair<const char*, Call>>& Calls() {
                     Bool(camera);
          }},
         {"AcpiNBSetBTPowerOn",
-         [](const Args& args) { return "= " + std::to_string(Diag_AcpiNBSetBTPowerOn(Number(args, 0) != 0)); }},
+         [](const Args& args) {
+             const int result = Diag_AcpiNBSetBTPowerOn(Number(args, 0) != 0);
+             return "= " + std::to_string(result) + ObjectsLeft();
+         }},
         {"AcpiNBQueryBTDevice", [](const Args&) { return Presence(Diag_AcpiNBQueryBTDevice); }},
         {"AcpiNBQueryWifiDevice", [](const Args&) { return Presence(Diag_AcpiNBQueryWifiDevice); }},
         {"BatteryState",

@@ -23,7 +23,8 @@
 // read "untouched" while they hold it; buffers are shown byte for byte up
 // to one byte past the size given, which stays '~' (runs of NUL as \0*N,
 // of '~' as ~*N). The size of the firmware table service's answer at the
-// time of the call reads $rsmb.
+// time of the call reads $rsmb. The ACPI interface exports add "object
+// still held" (and "objects alive N") when an object outlived the call.
 #ifndef HWTK3_TESTS_TRACE_TABLE_H
 #define HWTK3_TESTS_TRACE_TABLE_H
 
