@@ -26,11 +26,6 @@ namespace hwtk3::test {
 
 namespace {
 
-// The checkout this file is in: the schema lives there.
-std::string SourceRoot() {
-    const std::string file = __FILE__;
-    return file.substr(0, file.rfind("tests/"));
-}
 
 // Validates every line of argv[2] against the schema in argv[1].
 constexpr const char kValidator[] = R"(
@@ -60,8 +55,8 @@ bool ValidReports(const std::vector<std::string>& documents, std::string& errors
     for (const std::string& document : documents) std::fprintf(file, "%s\n", document.c_str());
     std::fclose(file);
     // Debian's interpreter, where setup installs python3-jsonschema.
-    const std::string command = "/usr/bin/python3 -c '" + std::string(kValidator) + "' " + SourceRoot() +
-                                "tools/hwtk3-diag.schema.json " + path + " 2>&1";
+    const std::string command = "/usr/bin/python3 -c '" + std::string(kValidator) + "' '" HWTK3_SOURCE_DIR
+                                "/tools/hwtk3-diag.schema.json' " + path + " 2>&1";
     errors.clear();
     std::FILE* pipe = popen(command.c_str(), "r");
     if (pipe == nullptr) return errors = "cannot run python3", false;

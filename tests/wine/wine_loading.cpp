@@ -79,7 +79,8 @@ int main(int argc, char** argv) {
     const std::string root = bin + "loading\\";
     const std::string app = root + "app\\", lib = root + "lib\\", cwd = root + "cwd\\", path = root + "path\\";
     for (const std::string& dir : {root, app, lib, cwd, path}) CreateDirectoryA(dir.c_str(), nullptr);
-    DeleteFileA((lib + "WinRing0.dll").c_str());
+    // Copies a run before this one left behind.
+    for (const std::string& stale : {lib, app, SystemFolder()}) DeleteFileA((stale + "WinRing0.dll").c_str());
     bool laidOut = Copy(bin + "wine_loading.exe", app + "wine_loading.exe");
     for (const char* dll : {"hwtk3.dll", "VQMITF.dll", "libstdc++-6.dll", "libgcc_s_dw2-1.dll"}) {
         laidOut = Copy(bin + dll, lib + dll) && laidOut;
