@@ -779,8 +779,8 @@ TEST_F(HardwareTest, ShortPhysicalMemoryReadFailsTheScan) {
 // The shipped provider reads the machine's own files whatever the
 // environment says (earlier builds took every path under
 // HWTK3_SYSFS_ROOT), and has no testing entry point; the test build,
-// pointed at the same fake tree through that entry point, shows what each
-// check sees when a seam reads there. Run in children, so that a provider
+// pointed at the same fake tree and the notebook's ports through that
+// entry point, shows what each check sees when a seam reads there. Run in children, so that a provider
 // that does get port access on this machine keeps it out of the test
 // process.
 TEST_F(HardwareTest, ShippedProviderHasNoTestSeam) {
@@ -792,16 +792,14 @@ TEST_F(HardwareTest, ShippedProviderHasNoTestSeam) {
     struct Row {
         const char* name;
         const char* provider;
-        bool seam;  // point it at the fake tree and the notebook's ports
         bool lockdownFile;
         int reads;
     };
     const Row rows[] = {
-        {"shipped, fake lockdown file", kShippedProvider, false, true, 0},
-        {"shipped, fake /dev/mem", kShippedProvider, false, false, 0},
-        {"test build, fake lockdown file", kProvider, true, true,
-         machineLockdown == "integrity" ? 0 : kReadFakeLockdown},
-        {"test build, fake /dev/mem", kProvider, true, false, kReadFakeMemory},
+        {"shipped, fake lockdown file", kShippedProvider, true, 0},
+        {"shipped, fake /dev/mem", kShippedProvider, false, 0},
+        {"test build, fake lockdown file", kProvider, true, machineLockdown == "integrity" ? 0 : kReadFakeLockdown},
+        {"test build, fake /dev/mem", kProvider, false, kReadFakeMemory},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -816,7 +814,7 @@ TEST_F(HardwareTest, ShippedProviderHasNoTestSeam) {
         if (child == 0) {
             setenv("HWTK3_SYSFS_ROOT", root_.c_str(), 1);
             const auto seam = reinterpret_cast<Hwtk3ProviderUseFakeMachineFn>(dlsym(provider, kHwtk3ProviderTestingEntry));
-            if (seam != nullptr) seam(row.seam ? root_.c_str() : "", row.seam ? NotebookIn : nullptr, row.seam ? NotebookOut : nullptr);
+            if (seam != nullptr) seam(root_.c_str(), NotebookIn, NotebookOut);
             const auto init = reinterpret_cast<int (*)()>(dlsym(provider, "InitializeOls"));
             const auto read = reinterpret_cast<std::uint32_t (*)(std::uintptr_t, std::uint8_t*, std::uint32_t,
                                                                  std::uint32_t)>(dlsym(provider, "ReadPhysicalMemory"));
@@ -917,6 +915,22 @@ TEST(HardwareProgramTest, EmptyMachineWithoutPrivilegeSkipsOrFailsEveryStepInBou
     EXPECT_EQ(text.find("[PASS]"), std::string::npos) << text;
     EXPECT_NE(text.find("0 passed, 2 failed, 7 skipped"), std::string::npos) << text;
     EXPECT_NE(text.find("\"result\":\"FAIL\""), std::string::npos) << text;
+}
+
+// hwtk3-diag itself reads the machine's own files whatever the environment
+// says: the fake notebook's identity and battery never show.
+TEST_F(HardwareTest, ProgramIgnoresTheOldRootVariable) {
+    InstallMachine();
+    const std::string command = "HWTK3_SYSFS_ROOT=" + root_ + " " HWTK3_BIN_DIR "/hwtk3-diag --hardware --steps machine,battery 2>&1";
+    std::FILE* pipe = popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string text;
+    for (int c = std::fgetc(pipe); c != EOF; c = std::fgetc(pipe)) text += static_cast<char>(c);
+    pclose(pipe);
+    EXPECT_NE(text.find(">> ---- machine check"), std::string::npos) << text;
+    EXPECT_EQ(text.find(sim::MachineIdentity{}.product), std::string::npos) << text;
+    EXPECT_EQ(text.find("4400 mAh"), std::string::npos) << text;
+    EXPECT_EQ(text.find(root_), std::string::npos) << text;
 }
 
 TEST(HardwareProgramTest, HardwareOptionsAreCheckedAndTheDefaultStaysVirtual) {
