@@ -406,6 +406,18 @@ protected:
         if (deinit_ != nullptr) deinit_();
         HardwareTest::TearDown();
     }
+    // The firmware version's answer to 0xA1, one byte per OBF, as the
+    // library takes it.
+    std::string FirmwareText() {
+        std::string text;
+        for (int poll = 0; poll < 40; ++poll) {
+            if ((in_(0x66) & kObf) == 0) continue;
+            const std::uint8_t byte = in_(0x62);
+            if (byte == 0) break;
+            text += static_cast<char>(byte);
+        }
+        return text;
+    }
     int (*init_)() = nullptr;
     void (*deinit_)() = nullptr;
     std::uint8_t (*in_)(std::uint16_t) = nullptr;
@@ -453,14 +465,7 @@ TEST_F(ProviderEcFileTest, OtherCommandsGoToTheEcUntilTheirAnswerEnds) {
     ASSERT_EQ(init_(), 1);
     sim::Current().trace.Clear();
     out_(0x66, 0xA1);  // firmware version: to the EC itself
-    std::string text;
-    for (int i = 0; i < 40; ++i) {
-        if ((in_(0x66) & 0x01) == 0) continue;
-        const std::uint8_t byte = in_(0x62);
-        if (byte == 0) break;
-        text += static_cast<char>(byte);
-    }
-    EXPECT_EQ(text, "ZLKD 1.07.02");
+    EXPECT_EQ(FirmwareText(), "ZLKD 1.07.02");
     EXPECT_GT(sim::Current().trace.Count(sim::Event::Kind::PortRead, 0x62), 0);
     // After the text's NUL the data port holds nothing of ours: not read.
     const int readsAfterText = sim::Current().trace.Count(sim::Event::Kind::PortRead, 0x62);
@@ -554,31 +559,22 @@ TEST_F(HardwareTest, EcExchangesWaitForTheKernelsExchangeAndNeverJoinIt) {
         bool succeeds;
         const char* line;
     };
-    const auto busy = [](int reads, std::uint8_t status) {
-        KernelExchange kernel;
-        kernel.busyReads = reads;
-        kernel.busyStatus = status;
-        return kernel;
-    };
-    const auto answer = [](int reads) {
-        KernelExchange kernel;
-        kernel.answerReads = reads;
-        return kernel;
-    };
+    // {startsAt, busyReads, busyStatus, answerReads}
+    const KernelExchange quiet{}, busyAWhile{0, 40}, busyForEver{0, -1, kIbf | kObf};
+    const KernelExchange answerAWhile{0, 0, kIbf, 40}, answerForEver{0, 0, kIbf, -1};
     const char* const kText = "EC FW:=ZLKD 1.07.02=\n";
     const char* const kIbfTimeout = "WaitIBFTimeout timeout!!\n";
     const Row rows[] = {
-        {"EC busy for a while right after InitializeOls", Before::Nothing, busy(40, kIbf), false, true, kText},
-        {"EC busy for ever (status 0x03)", Before::Nothing, busy(-1, kIbf | kObf), false, false, kIbfTimeout},
-        {"kernel's answer waiting after an EC RAM read through the file", Before::EcRamReadThroughFile, answer(40),
-         false, true, kText},
-        {"kernel's answer never taken", Before::EcRamReadThroughFile, answer(-1), false, false, kIbfTimeout},
-        {"kernel's answer after our complete firmware read", Before::FirmwareRead, answer(40), false, true, kText},
-        {"the rest of our own text after a short read", Before::ShortFirmwareRead, KernelExchange{}, false, true,
-         kText},
-        {"EC RAM read through the file while the EC is busy", Before::Nothing, busy(40, kIbf), true, true, ""},
+        {"EC busy for a while right after InitializeOls", Before::Nothing, busyAWhile, false, true, kText},
+        {"EC busy for ever (status 0x03)", Before::Nothing, busyForEver, false, false, kIbfTimeout},
+        {"kernel's answer waiting after an EC RAM read through the file", Before::EcRamReadThroughFile,
+         answerAWhile, false, true, kText},
+        {"kernel's answer never taken", Before::EcRamReadThroughFile, answerForEver, false, false, kIbfTimeout},
+        {"kernel's answer after our complete firmware read", Before::FirmwareRead, answerAWhile, false, true, kText},
+        {"the rest of our own text after a short read", Before::ShortFirmwareRead, quiet, false, true, kText},
+        {"EC RAM read through the file while the EC is busy", Before::Nothing, busyAWhile, true, true, ""},
         {"EC RAM read through the file after our firmware read, kernel's answer waiting", Before::FirmwareRead,
-         answer(-1), true, false, ""},
+         answerForEver, true, false, ""},
     };
     constexpr std::uint64_t kEndsWithinMs = 1000;  // far above the exports' own bounds: they end
     for (const Row& row : rows) {
@@ -623,7 +619,8 @@ TEST_F(HardwareTest, EcExchangesWaitForTheKernelsExchangeAndNeverJoinIt) {
         EXPECT_EQ(g_kernel.bytesSentIntoIt, 0);
         EXPECT_EQ(g_kernel.answersTaken, 0);
         const sim::Trace& trace = sim::Current().trace;
-        const int ecWrites = trace.Count(sim::Event::Kind::PortWrite, 0x66) + trace.Count(sim::Event::Kind::PortWrite, 0x62);
+        const int ecWrites =
+            trace.Count(sim::Event::Kind::PortWrite, 0x66) + trace.Count(sim::Event::Kind::PortWrite, 0x62);
         EXPECT_EQ(ecWrites, row.succeeds && !row.chargeState ? 1 : 0);  // 0xA1, or nothing at all
         EXPECT_LE(trace.SleepTotalMs(), kEndsWithinMs);
         Diag_FreeHWIO();
@@ -638,9 +635,7 @@ TEST_F(HardwareTest, EcExchangesWaitForTheKernelsExchangeAndNeverJoinIt) {
 TEST_F(ProviderEcFileTest, ByteTheEcIsNotReadyForIsHeldBackWithTheRestOfItsExchange) {
     const sim::Trace& trace = sim::Current().trace;
     // The firmware version command, beside the ec_sys file.
-    g_kernel = KernelExchange{};
-    g_kernel.startsAt = 1;  // the status read right before our command
-    g_kernel.busyReads = 1;
+    g_kernel = KernelExchange{1, 1};  // busy at the status read right before our command
     UsePorts(KernelIn, KernelOut);
     ASSERT_EQ(init_(), 1);
     sim::Current().trace.Clear();
@@ -656,23 +651,16 @@ TEST_F(ProviderEcFileTest, ByteTheEcIsNotReadyForIsHeldBackWithTheRestOfItsExcha
     EXPECT_EQ(trace.Count(sim::Event::Kind::PortWrite, 0x62), 0);
     out_(0x66, 0xA1);  // the next command, with the EC free
     EXPECT_EQ(trace.Count(sim::Event::Kind::PortWrite, 0x66), 1);
-    std::string text;
-    for (int i = 0; i < 40; ++i) {
-        if ((in_(0x66) & kObf) == 0) continue;
-        const std::uint8_t byte = in_(0x62);
-        if (byte == 0) break;
-        text += static_cast<char>(byte);
-    }
-    EXPECT_EQ(text, "ZLKD 1.07.02");
+    EXPECT_EQ(FirmwareText(), "ZLKD 1.07.02");
     deinit_();
 
     // An EC RAM write on the raw ports (no ec_sys file): the kernel starts
     // between our command and its index.
     std::filesystem::remove(EcIoPath());
     const std::uint8_t before = sim::Current().ec.Ram(0xD2);
-    g_kernel = KernelExchange{};
-    g_kernel.startsAt = 3;  // opening status read, our command's, the wait's; then the index's
-    g_kernel.busyReads = 1;
+    // Free for the opening status read, our command's and the wait's; busy
+    // at the index's.
+    g_kernel = KernelExchange{3, 1};
     ASSERT_EQ(init_(), 1);
     sim::Current().trace.Clear();
     EXPECT_EQ(in_(0x66), 0x00);
@@ -813,12 +801,14 @@ TEST_F(HardwareTest, ShippedProviderHasNoTestSeam) {
         ASSERT_GE(child, 0);
         if (child == 0) {
             setenv("HWTK3_SYSFS_ROOT", root_.c_str(), 1);
-            const auto seam = reinterpret_cast<Hwtk3ProviderUseFakeMachineFn>(dlsym(provider, kHwtk3ProviderTestingEntry));
+            const auto seam =
+                reinterpret_cast<Hwtk3ProviderUseFakeMachineFn>(dlsym(provider, kHwtk3ProviderTestingEntry));
             if (seam != nullptr) seam(root_.c_str(), NotebookIn, NotebookOut);
             const auto init = reinterpret_cast<int (*)()>(dlsym(provider, "InitializeOls"));
             const auto read = reinterpret_cast<std::uint32_t (*)(std::uintptr_t, std::uint8_t*, std::uint32_t,
                                                                  std::uint32_t)>(dlsym(provider, "ReadPhysicalMemory"));
-            const auto report = reinterpret_cast<void (*)(Hwtk3ProviderReport*)>(dlsym(provider, "Hwtk3ProviderGetReport"));
+            const auto report =
+                reinterpret_cast<void (*)(Hwtk3ProviderReport*)>(dlsym(provider, "Hwtk3ProviderGetReport"));
             init();
             Hwtk3ProviderReport account{};
             report(&account);
@@ -834,13 +824,8 @@ TEST_F(HardwareTest, ShippedProviderHasNoTestSeam) {
         EXPECT_EQ(WEXITSTATUS(status), row.reads);
     }
 
-    void* shipped = dlopen(kShippedProvider, RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(shipped, nullptr) << dlerror();
-    EXPECT_EQ(dlsym(shipped, kHwtk3ProviderTestingEntry), nullptr);
-    EXPECT_EQ(dlsym(shipped, "Hwtk3ProviderUsePorts"), nullptr);
-    dlclose(shipped);
-    // Exactly the six entry points and the report, and nothing that reads
-    // the environment.
+    // Exactly the six entry points and the report (no testing entry
+    // point), and nothing that reads the environment.
     const auto symbols = [](const std::string& options) {
         std::set<std::string> names;
         std::FILE* pipe = popen(("nm -D " + options + " " + kShippedProvider + " 2>/dev/null").c_str(), "r");
@@ -921,7 +906,8 @@ TEST(HardwareProgramTest, EmptyMachineWithoutPrivilegeSkipsOrFailsEveryStepInBou
 // says: the fake notebook's identity and battery never show.
 TEST_F(HardwareTest, ProgramIgnoresTheOldRootVariable) {
     InstallMachine();
-    const std::string command = "HWTK3_SYSFS_ROOT=" + root_ + " " HWTK3_BIN_DIR "/hwtk3-diag --hardware --steps machine,battery 2>&1";
+    const std::string command =
+        "HWTK3_SYSFS_ROOT=" + root_ + " " HWTK3_BIN_DIR "/hwtk3-diag --hardware --steps machine,battery 2>&1";
     std::FILE* pipe = popen(command.c_str(), "r");
     ASSERT_NE(pipe, nullptr);
     std::string text;
