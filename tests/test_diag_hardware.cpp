@@ -550,14 +550,15 @@ TEST_F(ProviderEcFileTest, ChargeSwitchKeepsTheOtherBitsThroughTheFile) {
 // never takes the kernel's answer, and gives up within its own bound when
 // the EC stays busy.
 TEST_F(HardwareTest, EcExchangesWaitForTheKernelsExchangeAndNeverJoinIt) {
-    enum class Before { Nothing, EcRamReadThroughFile, FirmwareRead, ShortFirmwareRead };
+    enum class Before { Nothing, NoEcSysFile, EcRamReadThroughFile, FirmwareRead, ShortFirmwareRead };
     struct Row {
         const char* name;
         Before before;
         KernelExchange kernel;
-        bool chargeState;  // the EC RAM read through the file instead of the firmware version
+        bool chargeState;  // the EC RAM read instead of the firmware version
         bool succeeds;
         const char* line;
+        int ecWrites;  // bytes written to 0x62/0x66
     };
     // {startsAt, busyReads, busyStatus, answerReads}
     const KernelExchange quiet{}, busyAWhile{0, 40}, busyForEver{0, -1, kIbf | kObf};
@@ -565,16 +566,20 @@ TEST_F(HardwareTest, EcExchangesWaitForTheKernelsExchangeAndNeverJoinIt) {
     const char* const kText = "EC FW:=ZLKD 1.07.02=\n";
     const char* const kIbfTimeout = "WaitIBFTimeout timeout!!\n";
     const Row rows[] = {
-        {"EC busy for a while right after InitializeOls", Before::Nothing, busyAWhile, false, true, kText},
-        {"EC busy for ever (status 0x03)", Before::Nothing, busyForEver, false, false, kIbfTimeout},
+        {"EC busy for a while right after InitializeOls", Before::Nothing, busyAWhile, false, true, kText, 1},
+        {"EC busy for ever (status 0x03)", Before::Nothing, busyForEver, false, false, kIbfTimeout, 0},
         {"kernel's answer waiting after an EC RAM read through the file", Before::EcRamReadThroughFile,
-         answerAWhile, false, true, kText},
-        {"kernel's answer never taken", Before::EcRamReadThroughFile, answerForEver, false, false, kIbfTimeout},
-        {"kernel's answer after our complete firmware read", Before::FirmwareRead, answerAWhile, false, true, kText},
-        {"the rest of our own text after a short read", Before::ShortFirmwareRead, quiet, false, true, kText},
-        {"EC RAM read through the file while the EC is busy", Before::Nothing, busyAWhile, true, true, ""},
+         answerAWhile, false, true, kText, 1},
+        {"kernel's answer never taken", Before::EcRamReadThroughFile, answerForEver, false, false, kIbfTimeout, 0},
+        {"kernel's answer after our complete firmware read", Before::FirmwareRead, answerAWhile, false, true, kText,
+         1},
+        {"the rest of our own text after a short read", Before::ShortFirmwareRead, quiet, false, true, kText, 1},
+        {"EC RAM read through the file while the EC is busy", Before::Nothing, busyAWhile, true, true, "", 0},
         {"EC RAM read through the file after our firmware read, kernel's answer waiting", Before::FirmwareRead,
-         answerForEver, true, false, ""},
+         answerForEver, true, false, "", 0},
+        {"EC RAM read on the raw ports while the EC is busy", Before::NoEcSysFile, busyAWhile, true, true, "", 2},
+        {"EC RAM read on the raw ports, kernel's answer never taken", Before::NoEcSysFile, answerForEver, true, false,
+         "", 0},
     };
     constexpr std::uint64_t kEndsWithinMs = 1000;  // far above the exports' own bounds: they end
     for (const Row& row : rows) {
@@ -583,6 +588,7 @@ TEST_F(HardwareTest, EcExchangesWaitForTheKernelsExchangeAndNeverJoinIt) {
         sim::ResetCurrent();
         InstallMachine();
         const std::uint8_t chargeByte = ReadBytes(EcIoPath())[0xD2];
+        if (row.before == Before::NoEcSysFile) std::filesystem::remove(EcIoPath());
         g_kernel = KernelExchange{};
         UsePorts(KernelIn, KernelOut);
         platform::testing::OverrideModulePath("WinRing0.dll", kProvider);
@@ -591,6 +597,7 @@ TEST_F(HardwareTest, EcExchangesWaitForTheKernelsExchangeAndNeverJoinIt) {
         char text[16] = {};
         switch (row.before) {
             case Before::Nothing:
+            case Before::NoEcSysFile:
                 break;
             case Before::EcRamReadThroughFile:
                 EXPECT_EQ(Diag_GetBatteryChargeState(), chargeByte);
@@ -621,7 +628,7 @@ TEST_F(HardwareTest, EcExchangesWaitForTheKernelsExchangeAndNeverJoinIt) {
         const sim::Trace& trace = sim::Current().trace;
         const int ecWrites =
             trace.Count(sim::Event::Kind::PortWrite, 0x66) + trace.Count(sim::Event::Kind::PortWrite, 0x62);
-        EXPECT_EQ(ecWrites, row.succeeds && !row.chargeState ? 1 : 0);  // 0xA1, or nothing at all
+        EXPECT_EQ(ecWrites, row.ecWrites);
         EXPECT_LE(trace.SleepTotalMs(), kEndsWithinMs);
         Diag_FreeHWIO();
         StopCapture();
