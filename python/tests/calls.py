@@ -10,7 +10,9 @@ A step {"with": "port_io", "calls": [...]} runs its calls inside
 `with hwtk3.port_io() as bound:`, reporting `bound` as its result and
 ">> exit port_io" after the release. Last comes ">> loaded JSON": the
 files of the port-I/O and ACPI interface libraries the process has mapped;
-the same line follows the result of each `with` step.
+the same line follows the result of each `with` step. Our lines are printed
+as a station's script prints them, unflushed: the binding's own flushes
+around each call keep them in place among the library's.
 
 Usage: calls.py PACKAGE_FOLDER LIBRARY_FOLDER STEPS_JSON
 """
@@ -33,16 +35,16 @@ def plain(value):
 def run(steps):
     for step in steps:
         if "with" in step:
-            print(">> call " + step["with"], flush=True)
+            print(">> call " + step["with"])
             with getattr(hwtk3, step["with"])() as bound:
-                print(">> result " + json.dumps(plain(bound)), flush=True)
-                print(">> loaded " + json.dumps(mapped(LIBRARIES)), flush=True)
+                print(">> result " + json.dumps(plain(bound)))
+                print(">> loaded " + json.dumps(mapped(LIBRARIES)))
                 run(step["calls"])
-            print(">> exit " + step["with"], flush=True)
+            print(">> exit " + step["with"])
             continue
-        print(">> call " + step["call"], flush=True)
+        print(">> call " + step["call"])
         result = getattr(hwtk3, step["call"])(*step.get("args", []), **step.get("keywords", {}))
-        print(">> result " + json.dumps(plain(result)), flush=True)
+        print(">> result " + json.dumps(plain(result)))
 
 
 LIBRARIES = ("/libWinRing0.so", "/libVQMITF.so")
@@ -56,4 +58,4 @@ def mapped(names):
 
 hwtk3.load(sys.argv[2])
 run(json.loads(sys.argv[3]))
-print(">> loaded " + json.dumps(mapped(LIBRARIES)), flush=True)
+print(">> loaded " + json.dumps(mapped(LIBRARIES)))

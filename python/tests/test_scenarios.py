@@ -242,6 +242,10 @@ def runs(notebook_folder):
     children = {}
     for scenario, steps in SCENARIOS.items():
         environment = dict(os.environ, HWTK3_SIM_SCENARIO=scenario)
+        # As a station runs it: unbuffered Python would make the C runtime's
+        # stdout unbuffered too, and hide whether the library's lines come
+        # out where they belong.
+        environment.pop("PYTHONUNBUFFERED", None)
         children[scenario] = subprocess.Popen(
             [sys.executable, CALLS, PACKAGE_FOLDER, notebook_folder, json.dumps(steps_for_child(steps))],
             stdout=subprocess.PIPE, stderr=subprocess.STDOUT, env=environment, universal_newlines=True)
