@@ -129,5 +129,10 @@ if(benchmark_FOUND)
   add_dependencies(hwtk3_bench winring0_standin)
 endif()
 
+# The Python binding's test equipment (python/CMakeLists.txt).
+if(HWTK3_TESTS AND NOT HWTK3_SANITIZE)
+  add_subdirectory(python)
+endif()
+
 # Installation and the package files for consumers.
 include(${PROJECT_SOURCE_DIR}/cmake/install.cmake)
