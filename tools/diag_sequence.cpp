@@ -251,8 +251,7 @@ const std::vector<std::string>& StepIds() {
 Report RunSequence(const Options& options, std::FILE* out) {
     Report report;
     report.machine = MachineName();
-    // A scenario exists only on the virtual notebook.
-    if (!ScenarioList().empty() && !options.hardware) report.scenario = options.scenario;
+    report.scenario = MachineScenario(options);
     g_firmwareVersion.clear();
     g_firmwareKnown = false;
     g_bound = false;
