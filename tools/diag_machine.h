@@ -13,7 +13,10 @@
 namespace hwtk3::diag {
 
 bool PrepareMachine(const Options& options, std::string& error);
+// "virtual notebook" or "this machine".
 std::string MachineName();
+// The virtual notebook's set-up; empty on the machine itself.
+std::string MachineScenario(const Options& options);
 // Seconds the library spent in its pauses since PrepareMachine; -1 where
 // the tool cannot see them.
 double LibraryPauseSeconds();

@@ -157,6 +157,8 @@ bool PrepareMachine(const Options& options, std::string& error) {
 
 std::string MachineName() { return g_hardware ? "this machine" : "virtual notebook"; }
 
+std::string MachineScenario(const Options& options) { return options.hardware ? "" : options.scenario; }
+
 double LibraryPauseSeconds() { return g_pauseSeconds; }
 
 std::string ScenarioList() {
