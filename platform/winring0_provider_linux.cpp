@@ -205,8 +205,8 @@ void EcFileWrite(State& s, std::uint8_t index, std::uint8_t value) {
     }
 }
 
-// Neither has the EC a byte of someone else's not yet taken (IBF), nor
-// does a byte of an answer wait for its reader (OBF).
+// The EC has taken every byte written to it (IBF clear), and no answer
+// waits in the data port for its reader (OBF clear).
 bool Free(std::uint8_t status) { return (status & (kIbf | kObf)) == 0; }
 
 // The EC's status as the host sees it while no answer of ours is due: a
