@@ -68,6 +68,15 @@ set_target_properties(winring0_provider PROPERTIES OUTPUT_NAME WinRing0
   CXX_VISIBILITY_PRESET hidden)
 target_include_directories(winring0_provider PRIVATE ${PROJECT_SOURCE_DIR})
 target_compile_options(winring0_provider PRIVATE ${HWTK3_WARNINGS})
+# The same source with the entry point that points it at a fake machine's
+# files and ports: for the unit tests only, never installed or packaged.
+set(HWTK3_TEST_LIB_DIR ${CMAKE_BINARY_DIR}/test-lib)
+add_library(winring0_provider_testing SHARED platform/winring0_provider_linux.cpp)
+set_target_properties(winring0_provider_testing PROPERTIES OUTPUT_NAME WinRing0Testing
+  CXX_VISIBILITY_PRESET hidden LIBRARY_OUTPUT_DIRECTORY ${HWTK3_TEST_LIB_DIR})
+target_include_directories(winring0_provider_testing PRIVATE ${PROJECT_SOURCE_DIR})
+target_compile_options(winring0_provider_testing PRIVATE ${HWTK3_WARNINGS})
+target_compile_definitions(winring0_provider_testing PRIVATE HWTK3_PROVIDER_TESTING)
 
 # Virtual notebook, shared so that the stand-ins and the test process drive
 # one and the same machine.
@@ -122,6 +131,8 @@ if(HWTK3_TESTS)
     HWTK3_BIN_DIR="${CMAKE_BINARY_DIR}/bin")
   set_target_properties(hwtk3_tests PROPERTIES BUILD_RPATH "${HWTK3_SIM_DIR}")
   add_dependencies(hwtk3_tests hwtk3-diag winring0_standin winring0_standin_partial winring0_provider hwtk3_shared)
+  target_compile_definitions(hwtk3_tests PRIVATE HWTK3_TEST_LIB_DIR="${HWTK3_TEST_LIB_DIR}")
+  add_dependencies(hwtk3_tests winring0_provider_testing)
   gtest_discover_tests(hwtk3_tests DISCOVERY_TIMEOUT 60)
 endif()
 

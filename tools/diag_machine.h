@@ -44,6 +44,14 @@ std::string BatteryHint();
 // itself, after the sequence).
 void DescribeChannels(Report& report);
 
+namespace testing {
+// Linux, --hardware: the machine's files (/sys/..., /dev/mem) are read
+// under `root`, and the port-I/O library bound is the one at `provider`
+// instead of the one beside the program; "" for the machine's own. For
+// tests that build a machine in a folder.
+void UseMachineAt(const std::string& root, const std::string& provider);
+}  // namespace testing
+
 }  // namespace hwtk3::diag
 
 #endif  // HWTK3_TOOLS_DIAG_MACHINE_H
