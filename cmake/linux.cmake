@@ -128,7 +128,7 @@ if(HWTK3_TESTS)
   target_link_libraries(hwtk3_tests PRIVATE hwtk3_diag_core hwtk3_static hwtk3sim GTest::gtest_main)
   target_compile_definitions(hwtk3_tests PRIVATE
     HWTK3_SIM_DIR="${HWTK3_SIM_DIR}" HWTK3_LIB_DIR="${CMAKE_BINARY_DIR}/lib"
-    HWTK3_BIN_DIR="${CMAKE_BINARY_DIR}/bin")
+    HWTK3_BIN_DIR="${CMAKE_BINARY_DIR}/bin" HWTK3_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
   set_target_properties(hwtk3_tests PROPERTIES BUILD_RPATH "${HWTK3_SIM_DIR}")
   add_dependencies(hwtk3_tests hwtk3-diag winring0_standin winring0_standin_partial winring0_provider hwtk3_shared)
   target_compile_definitions(hwtk3_tests PRIVATE HWTK3_TEST_LIB_DIR="${HWTK3_TEST_LIB_DIR}")
