@@ -193,7 +193,8 @@ protected:
         EXPECT_TRUE(diag::PrepareMachine(options, error)) << error;
         if (setup) setup();
         // Our pauses on the notebook's clock, whatever the tool set.
-        platform::testing::SetSleepHook([](platform::DWORD ms, void*) { sim::Current().Sleep(ms); }, nullptr);
+        platform::testing::SetSleepHook([](platform::DWORD ms, void*) { sim::Current().Sleep(ms); }, nullptr,
+                                        [](void*) { return sim::Current().clock.NowMs(); });
         Capture();
         std::FILE* lines = std::tmpfile();
         Report report = diag::RunSequence(options, lines);
@@ -585,9 +586,11 @@ TEST_F(HardwareTest, EcExchangesWaitForTheKernelsExchangeAndNeverJoinIt) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         ResetLibrary();
-        sim::ResetCurrent();
+        // A charge byte that neither failure value (0, 0xFF) can pass for.
+        sim::ResetCurrent().chargeSwitch.Set(sim::ChargeSwitch::kRamByte, 0x95);
         InstallMachine();
         const std::uint8_t chargeByte = ReadBytes(EcIoPath())[0xD2];
+        ASSERT_EQ(chargeByte, 0x95);
         if (row.before == Before::NoEcSysFile) std::filesystem::remove(EcIoPath());
         g_kernel = KernelExchange{};
         UsePorts(KernelIn, KernelOut);

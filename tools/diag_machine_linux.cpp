@@ -71,6 +71,8 @@ void Pause(platform::DWORD ms, void*) {
     }
 }
 
+std::uint64_t VirtualTickCount(void*) { return sim::Current().clock.NowMs(); }
+
 bool Exists(const std::string& path) {
     struct stat info {};
     return stat(path.c_str(), &info) == 0;
@@ -130,7 +132,9 @@ bool PrepareMachine(const Options& options, std::string& error) {
     g_fast = options.fast;
     g_hardware = options.hardware;
     g_pauseSeconds = 0.0;
-    platform::testing::SetSleepHook(Pause, nullptr);
+    // With --fast the pauses go to the notebook's clock, and so must the
+    // library's deadlines, or a slow EC would cost its poll cap instead.
+    platform::testing::SetSleepHook(Pause, nullptr, g_fast ? VirtualTickCount : nullptr);
     if (g_hardware) {
         g_root = g_testRoot;
         g_provider = g_testProvider.empty() ? FindProvider() : g_testProvider;
