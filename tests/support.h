@@ -35,8 +35,8 @@ class NotebookTest : public ::testing::Test {
 protected:
     void SetUp() override {
         notebook_ = &sim::ResetCurrent();
-        platform::testing::SetSleepHook(
-            [](platform::DWORD ms, void*) { sim::Current().Sleep(ms); }, nullptr);
+        platform::testing::SetSleepHook([](platform::DWORD ms, void*) { sim::Current().Sleep(ms); }, nullptr,
+                                        [](void*) { return sim::Current().clock.NowMs(); });
         platform::testing::OverrideModulePath("WinRing0.dll", kStandinPath);
         platform::testing::SetFirmwareTableHost(&sim::FirmwareHost());
     }
