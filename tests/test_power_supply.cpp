@@ -141,6 +141,9 @@ TEST_F(PowerSupplyTest, OnlyBatteryDirectoriesUnderTheRootOpen) {
                                     nullptr),
               platform::kInvalidHandleValue);
     EXPECT_EQ(platform::GetLastError(), platform::kErrorFileNotFound);
+    // A machine without the power-supply class at all.
+    platform::internal::SetPowerSupplyRoot((root_ + "/none").c_str());
+    EXPECT_TRUE(platform::internal::PowerSupplyInterfaces().empty());
 }
 
 // Values a driver can put in sysfs whose products leave 64 bits: each stops

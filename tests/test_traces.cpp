@@ -461,6 +461,25 @@ const std::vector<Setup> kMoreSetups = {
          system.Text("Quorvex Short").Text("P").Text("V");
          Install(n, Of({cache, device, system}));
      }},
+    {"board-count-without-handles",
+     [](sim::Notebook& n) {
+         sim::Structure board(2);  // says two contained objects, ends before their handles
+         board.Byte(0).Byte(0).Byte(0).Text("Zelka-1").Byte(0).Byte(0x09).Byte(0).Word(3).Byte(0x0A).Byte(2);
+         Install(n, Of({First(), board}));
+     }},
+    {"too-short-structures",
+     [](sim::Notebook& n) {
+         // Each decoded type one byte below its minimum length, a text first.
+         const std::pair<std::uint8_t, std::uint8_t> types[] = {{0, 0x11}, {2, 0x07}, {3, 0x08}, {4, 0x19},
+                                                                 {6, 0x0B}, {7, 0x0E}, {17, 0x14}};
+         sim::TableBuilder builder;
+         for (const auto& [type, length] : types) {
+             sim::Structure s(type);
+             s.Text("X").Raw(Bytes(length - 5, 0));
+             builder.Add(s);
+         }
+         Install(n, {builder.Table(), builder.Count()});
+     }},
     {"board-with-handles",
      [](sim::Notebook& n) {
          sim::Structure board(2);
@@ -562,6 +581,8 @@ const Row kFirmwarePath[] = {
         @board-line
         = 0, SystemManufacturer "Quorvex First", SystemProductName "P1", SystemSerialNumber "SN1", BoardSerialNumber "Zelka-1", @unbound)"},
     {"a board that lists contained objects", "board-with-handles", "FillDMIData 0",
+     "@rsmb; @first-lines; @board-line; = 0, @first, BoardSerialNumber \"Zelka-1\", @unbound"},
+    {"... or says it does and has no room for them", "board-count-without-handles", "FillDMIData 0",
      "@rsmb; @first-lines; @board-line; = 0, @first, BoardSerialNumber \"Zelka-1\", @unbound"},
     {"version 2.4: no SKU", "version-2.4", "FillDMIData 0", R"(
         @rsmb; "hwtk3 get dmi manufacturer: Quorvex Computer Inc."; "hwtk3 get dmi product name: Quorvex Aero 14 K5402"
@@ -669,6 +690,8 @@ const Row kScanPath[] = {
     {"lengths below the optional fields, and below the minimum", "short-structures", "FillDMIData 1", R"(
         @scan-small 80
         = 0, CacheSocket[1] "L9", CacheInstalledSize[1] 64, CacheMaxSize[1] 64, MemoryDeviceSize[1] 8192, @unbound)"},
+    {"every type below its minimum length is left out", "too-short-structures", "FillDMIData 1",
+     "@scan-small 123; = 0, record empty, @unbound"},
     {"exactly three OEM strings give the SKU", "oem-three", "FillDMIData 1", R"(
         @scan-small 66
         = 0, SystemManufacturer "Quorvex First", SystemProductName "P1", SystemVersion "Not Specified", SystemSerialNumber "SN1", SystemUuid 0102030405060708090a0b0c0d0e0f10, SystemSku "C", SystemFamily "Not Specified", OemString[1] "A", OemString[2] "B", OemString[3] "C", @unbound)"},
