@@ -66,7 +66,10 @@ BOOL LoadStep() {
 void UnloadStep() {
     ec::CloseSharedMutex();
     if (g_portIo.module == nullptr) return;
-    g_portIo.DeinitializeOls();
+    // Only a library that resolved all six entry points was ever
+    // initialised; one left loaded without DeinitializeOls has nothing to
+    // deinitialise.
+    if (g_portIo.DeinitializeOls != nullptr) g_portIo.DeinitializeOls();
     platform::FreeLibrary(g_portIo.module);
     g_portIo.module = nullptr;
 }

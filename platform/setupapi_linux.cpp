@@ -25,6 +25,14 @@ struct DeviceInfoSet {
 internal::HandleTable<DeviceInfoSet> g_sets;
 int g_localAllocations = 0;
 
+using Step = testing::DeviceHost::SetupApiStep;
+
+// The error a device host makes this step fail with; 0 without a host.
+DWORD HostFault(Step step, DWORD index) {
+    testing::DeviceHost* host = testing::CurrentDeviceHost();
+    return host != nullptr ? host->SetupApiFault(step, index) : 0;
+}
+
 }  // namespace
 
 namespace testing {
@@ -37,6 +45,10 @@ HDEVINFO SetupDiGetClassDevsA(const GUID* classGuid, const char*, void*, DWORD f
     if ((flags & kDigcfDeviceInterface) == 0 || classGuid == nullptr) {
         // Sets of device classes rather than interfaces are not modelled.
         SetLastError(kErrorInvalidParameter);
+        return kInvalidHandleValue;
+    }
+    if (const DWORD fault = HostFault(Step::ClassDevs, 0)) {
+        SetLastError(fault);
         return kInvalidHandleValue;
     }
     DeviceInfoSet set;
@@ -63,6 +75,10 @@ BOOL SetupDiEnumDeviceInterfaces(HDEVINFO handle, void*, const GUID* interfaceCl
         SetLastError(kErrorNoMoreItems);
         return 0;
     }
+    if (const DWORD fault = HostFault(Step::EnumInterface, memberIndex)) {
+        SetLastError(fault);
+        return 0;
+    }
     interfaceData->InterfaceClassGuid = *interfaceClassGuid;
     interfaceData->Flags = kSpintActive;
     interfaceData->Reserved = static_cast<std::uintptr_t>(memberIndex) + 1;  // 0 marks "not from us"
@@ -81,8 +97,19 @@ BOOL SetupDiGetDeviceInterfaceDetailA(HDEVINFO handle, SP_DEVICE_INTERFACE_DATA*
         SetLastError(kErrorInvalidParameter);
         return 0;
     }
-    const std::string& path = set->paths[interfaceData->Reserved - 1];
-    const std::size_t needed = offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath) + path.size() + 1;
+    const auto index = static_cast<DWORD>(interfaceData->Reserved - 1);
+    const std::string& path = set->paths[index];
+    std::size_t needed = offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath) + path.size() + 1;
+    if (detail == nullptr) {
+        if (const DWORD fault = HostFault(Step::DetailSize, index)) {
+            SetLastError(fault);
+            return 0;
+        }
+        if (HostFault(Step::DetailSizeShort, index) != 0) needed = 1;
+    } else if (const DWORD fault = HostFault(Step::Detail, index)) {
+        SetLastError(fault);
+        return 0;
+    }
     if (requiredSize != nullptr) *requiredSize = static_cast<DWORD>(needed);
     if (detail == nullptr) {
         SetLastError(detailSize == 0 ? kErrorInsufficientBuffer : kErrorInvalidUserBuffer);
@@ -112,6 +139,10 @@ HLOCAL LocalAlloc(DWORD flags, std::size_t bytes) {
     // Every block is zero-filled; LPTR asks for that, and the others do not
     // mind. A request for 0 bytes still yields a block of its own.
     (void)flags;
+    if (const DWORD fault = HostFault(Step::LocalAlloc, 0)) {
+        SetLastError(fault);
+        return nullptr;
+    }
     void* block = std::calloc(bytes != 0 ? bytes : 1, 1);
     if (block == nullptr) {
         SetLastError(kErrorNotEnoughMemory);

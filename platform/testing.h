@@ -47,6 +47,18 @@ public:
     virtual BOOL Close(HANDLE device) = 0;
     // Device interface paths of the battery class, in enumeration order.
     virtual std::vector<std::string> BatteryInterfaces() = 0;
+
+    // The Setup API and heap failures a machine can show, for the Linux
+    // layer to produce: the error code the step fails with, 0 when it goes
+    // through. `index` is the interface index the step is for (none for
+    // ClassDevs and LocalAlloc). DetailSizeShort: the size query answers
+    // a size too small for the record's fixed part.
+    enum class SetupApiStep { ClassDevs, EnumInterface, DetailSize, DetailSizeShort, Detail, LocalAlloc };
+    virtual DWORD SetupApiFault(SetupApiStep step, DWORD index) {
+        (void)step;
+        (void)index;
+        return 0;
+    }
 };
 void SetDeviceHost(DeviceHost* host);
 DeviceHost* CurrentDeviceHost();

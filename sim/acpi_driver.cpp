@@ -227,6 +227,7 @@ int AcpiInterfaceObjects::Invoke(AcpiFirmware& firmware, const void* self, std::
                                  std::uint32_t argument, unsigned long* value) {
     if (live.count(self) == 0) ++strayCalls;
     invocations.push_back(Invocation{method, hasArgument, argument});
+    if (invokeThrows) throw std::runtime_error("ACPI method evaluation aborted");
     if (invokeFails || value == nullptr) return 0;
     std::uint32_t result = 0;
     if (!firmware.Evaluate(method, hasArgument, argument, result)) return 0;

@@ -108,6 +108,7 @@ private:
 struct AcpiInterfaceObjects {
     bool constructorThrows = false;  // creation fails
     bool invokeFails = false;        // every InvokeMethod returns 0
+    bool invokeThrows = false;       // every InvokeMethod throws
     // What the command overload writes through its value pointer.
     unsigned long commandEcho = 0xA5A5A5A5ul;
 

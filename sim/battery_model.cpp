@@ -16,6 +16,7 @@ constexpr const char kBatteryClassSuffix[] = "#{72631e54-78a4-11d0-bcf7-00aa00b7
 constexpr std::uintptr_t kFirstHandle = 0xBA770000;
 constexpr std::uint8_t kWriteEc = 0x81;  // ACPI WR_EC, on 0x62/0x66 and 0x25C/0x25D
 constexpr platform::DWORD kErrorNoSuchDevice = 433;  // ERROR_NO_SUCH_DEVICE: tag no longer valid
+constexpr platform::DWORD kErrorNotEnoughMemory = 8;  // ERROR_NOT_ENOUGH_MEMORY
 
 std::string PathFor(const char* prefix, int number) {
     return prefix + std::to_string(number) + kBatteryClassSuffix;
@@ -82,6 +83,28 @@ bool Batteries::Serves(const std::string& path) const {
 bool Batteries::Owns(platform::HANDLE handle) const {
     const auto value = reinterpret_cast<std::uintptr_t>(handle);
     return value >= kFirstHandle && value < nextHandle_;
+}
+
+platform::DWORD Batteries::SetupApiFault(platform::testing::DeviceHost::SetupApiStep step, platform::DWORD index) {
+    using Step = platform::testing::DeviceHost::SetupApiStep;
+    if (step == Step::ClassDevs) return deviceInfoSetFails ? kErrorNotEnoughMemory : 0;
+    if (step == Step::LocalAlloc) index = lastDetailSizeIndex_;
+    if (index >= devices.size()) return 0;
+    if (step == Step::DetailSize) lastDetailSizeIndex_ = index;
+    const BatteryDevice& device = devices[index];
+    switch (step) {
+        case Step::EnumInterface: return device.enumFails ? kErrorNotEnoughMemory : 0;
+        case Step::DetailSize: return device.detailSizeQueryFails ? kErrorNotEnoughMemory : 0;
+        case Step::DetailSizeShort: return device.detailSizeShort ? 1 : 0;
+        case Step::Detail: return device.detailFails ? kErrorNoSuchDevice : 0;
+        case Step::LocalAlloc: return device.detailAllocationFails ? kErrorNotEnoughMemory : 0;
+        default: return 0;
+    }
+}
+
+int Batteries::DeviceIndex(platform::HANDLE handle) const {
+    const auto open = handles_.find(reinterpret_cast<std::uintptr_t>(handle));
+    return open == handles_.end() ? -1 : static_cast<int>(open->second);
 }
 
 platform::HANDLE Batteries::Open(const std::string& path, platform::DWORD& error) {

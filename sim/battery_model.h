@@ -12,6 +12,7 @@
 
 #include "platform/battery_class.h"
 #include "platform/platform.h"
+#include "platform/testing.h"
 #include "sim/ec_model.h"
 
 namespace hwtk3::sim {
@@ -22,7 +23,15 @@ struct BatteryDevice {
     std::uint32_t tag = 1;  // 0: the driver reports no battery in the slot
     platform::battery::BATTERY_INFORMATION information{};
     platform::battery::BATTERY_STATUS status{};
-    // Faults.
+    // Faults. The first five strike in the Setup API: enumerating this
+    // interface, asking for the size of its detail (fails, or answers a
+    // size too small for the record), allocating the detail buffer, and
+    // fetching the detail.
+    bool enumFails = false;
+    bool detailSizeQueryFails = false;
+    bool detailSizeShort = false;
+    bool detailAllocationFails = false;
+    bool detailFails = false;
     bool openFails = false;
     bool tagQueryFails = false;
     bool informationQueryFails = false;
@@ -44,6 +53,12 @@ public:
     Batteries();  // one system battery
 
     std::vector<BatteryDevice> devices;
+    bool deviceInfoSetFails = false;  // SetupDiGetClassDevsA fails
+
+    // The Setup API failure for a step, as platform::testing::DeviceHost
+    // asks for it (0: none). A LocalAlloc is for the device whose detail
+    // size was asked for last.
+    platform::DWORD SetupApiFault(platform::testing::DeviceHost::SetupApiStep step, platform::DWORD index);
 
     std::vector<std::string> Interfaces() const;
     bool Serves(const std::string& path) const;
@@ -57,6 +72,8 @@ public:
 
     // Handle bookkeeping for the tests.
     int OpenHandles() const { return static_cast<int>(handles_.size()); }
+    // The index of the device behind an open handle, or -1.
+    int DeviceIndex(platform::HANDLE handle) const;
     int opens = 0;
     int closes = 0;
     int badHandleUses = 0;  // a query or close on a handle that is not open
@@ -64,6 +81,7 @@ public:
 private:
     std::map<std::uintptr_t, std::size_t> handles_;  // open handle -> device index
     std::uintptr_t nextHandle_;
+    platform::DWORD lastDetailSizeIndex_ = 0;
 };
 
 // The two charge-switch bytes: EC RAM 0xD2 (reached on 0x62/0x66) and EC

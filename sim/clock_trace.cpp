@@ -32,13 +32,17 @@ std::string Describe(const Event& event) {
         case Event::Kind::PhysicalRead:
             std::snprintf(line, sizeof line, "phys %x %u", event.a, event.b);
             break;
+        case Event::Kind::Call:
+            return event.note;
     }
     return line;
 }
 
 std::vector<std::string> Trace::Lines() const {
     std::vector<std::string> lines;
-    for (const Event& event : events_) lines.push_back(Describe(event));
+    for (const Event& event : events_) {
+        if (event.kind != Event::Kind::Call) lines.push_back(Describe(event));
+    }
     return lines;
 }
 

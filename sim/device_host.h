@@ -24,6 +24,7 @@ public:
                              platform::DWORD& error) override;
     platform::BOOL Close(platform::HANDLE device) override;
     std::vector<std::string> BatteryInterfaces() override;
+    platform::DWORD SetupApiFault(SetupApiStep step, platform::DWORD index) override;
 
     // Handles used after they were closed, or never opened by any model.
     int strayHandleUses = 0;

@@ -1,7 +1,9 @@
 #include "sim/notebook.h"
 
+#include <cstdio>
 #include <cstring>
 #include <memory>
+#include <string>
 
 #include "sim/smbios_builder.h"
 
@@ -28,8 +30,30 @@ Notebook& ResetCurrent() {
 
 Notebook::Notebook() { InstallMachine(*this, MachineIdentity{}); }
 
+namespace {
+
+// "GetSystemFirmwareTable RSMB 0, 1234 bytes -> 1234"
+std::string FirmwareTableCall(std::uint32_t provider, std::uint32_t tableId, const void* buffer,
+                              std::uint32_t size, std::uint32_t answer) {
+    char text[96];
+    std::snprintf(text, sizeof text, "GetSystemFirmwareTable %c%c%c%c %u, %s%u bytes -> %u",
+                  static_cast<char>(provider >> 24), static_cast<char>(provider >> 16),
+                  static_cast<char>(provider >> 8), static_cast<char>(provider), tableId,
+                  buffer == nullptr ? "no buffer, " : "", size, answer);
+    return text;
+}
+
+}  // namespace
+
 std::uint32_t Notebook::GetSystemFirmwareTable(std::uint32_t provider, std::uint32_t tableId, void* buffer,
                                                std::uint32_t size, std::uint32_t& error) {
+    const std::uint32_t answer = AnswerFirmwareTable(provider, tableId, buffer, size, error);
+    trace.Note(FirmwareTableCall(provider, tableId, buffer, size, answer), clock.NowMs());
+    return answer;
+}
+
+std::uint32_t Notebook::AnswerFirmwareTable(std::uint32_t provider, std::uint32_t tableId, void* buffer,
+                                            std::uint32_t size, std::uint32_t& error) {
     constexpr std::uint32_t kProviderRsmb = 0x52534D42;  // 'RSMB'
     constexpr std::uint32_t kErrorInvalidFunction = 1;
     constexpr std::uint32_t kErrorNotFound = 2;
@@ -47,6 +71,10 @@ std::uint32_t Notebook::GetSystemFirmwareTable(std::uint32_t provider, std::uint
     const auto needed = static_cast<std::uint32_t>(firmware.rsmb.size());
     if (buffer == nullptr || size < needed) {
         error = kErrorInsufficientBuffer;
+        if (firmware.growsAfterSizeQuery != 0) {
+            firmware.rsmb.resize(firmware.rsmb.size() + firmware.growsAfterSizeQuery, 0);
+            firmware.growsAfterSizeQuery = 0;
+        }
         return needed;
     }
     if (firmware.fillFails) {
@@ -59,14 +87,17 @@ std::uint32_t Notebook::GetSystemFirmwareTable(std::uint32_t provider, std::uint
 
 std::uint32_t Notebook::GetDllStatus() {
     NOTEBOOK_ATOMIC();
-    if (driver.NextCallFails()) return 1;
-    return driver.status;
+    const std::uint32_t status = driver.NextCallFails() ? 1 : driver.status;
+    trace.Note("GetDllStatus -> " + std::to_string(status), clock.NowMs());
+    return status;
 }
 
 int Notebook::InitializeOls() {
     NOTEBOOK_ATOMIC();
     ++driver.initializeCalls;
-    if (driver.NextCallFails() || driver.initializeFails) return 0;
+    const bool fails = driver.NextCallFails() || driver.initializeFails;
+    trace.Note(fails ? "InitializeOls -> 0" : "InitializeOls -> 1", clock.NowMs());
+    if (fails) return 0;
     driver.initialized = true;
     return 1;
 }
@@ -74,6 +105,7 @@ int Notebook::InitializeOls() {
 void Notebook::DeinitializeOls() {
     NOTEBOOK_ATOMIC();
     ++driver.deinitializeCalls;
+    trace.Note("DeinitializeOls", clock.NowMs());
     driver.initialized = false;
 }
 
@@ -97,9 +129,13 @@ std::uint32_t Notebook::ReadPhysicalMemory(std::uint32_t address, std::uint8_t* 
     NOTEBOOK_ATOMIC();
     if (!driver.initialized) ++driver.accessesUninitialized;
     trace.Record(Event::Kind::PhysicalRead, address, count, clock.NowMs());
-    if (driver.NextCallFails()) return 0;
-    if (buffer == nullptr || unitSize == 0 || count % unitSize != 0) return 0;
-    return memory.Read(address, buffer, count);
+    Event& read = trace.Events().back();
+    std::uint32_t copied = 0;
+    if (!driver.NextCallFails() && buffer != nullptr && unitSize != 0 && count % unitSize == 0) {
+        copied = memory.Read(address, buffer, count);
+    }
+    if (copied != count) read.note = std::to_string(copied);
+    return copied;
 }
 
 void Notebook::Sleep(std::uint32_t milliseconds) {

@@ -45,6 +45,9 @@ struct FirmwareTableService {
     std::vector<std::uint8_t> rsmb;  // the 'RSMB' answer; empty: no table
     bool exported = true;            // false: kernel32.dll lacks the export
     bool fillFails = false;          // the call with a buffer answers 0
+    // The table grows by this many bytes right after a caller asked for
+    // its size (firmware updating it meanwhile), once.
+    std::uint32_t growsAfterSizeQuery = 0;
     int calls = 0;
 };
 
@@ -85,6 +88,9 @@ public:
     void Sleep(std::uint32_t milliseconds);
 
 private:
+    std::uint32_t AnswerFirmwareTable(std::uint32_t provider, std::uint32_t tableId, void* buffer,
+                                      std::uint32_t size, std::uint32_t& error);
+
     // Host threads may drive the notebook at once (the EC lock tests do);
     // each access is atomic here, as a port access is on the bus.
 #if !defined(_WIN32)

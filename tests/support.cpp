@@ -11,6 +11,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
 
 #include "hwio/ec_firmware.h"
 #include "platform/testing.h"
@@ -20,6 +23,49 @@
 #include "smbios/smbios_acquire.h"
 
 namespace hwtk3::test {
+
+namespace {
+
+
+// Validates every line of argv[2] against the schema in argv[1].
+constexpr const char kValidator[] = R"(
+import json, sys
+import jsonschema
+schema = json.load(open(sys.argv[1]))
+jsonschema.Draft202012Validator.check_schema(schema)
+validator = jsonschema.Draft202012Validator(schema)
+bad = 0
+for number, line in enumerate(open(sys.argv[2]), 1):
+    try:
+        document = json.loads(line)
+    except ValueError as error:
+        print("document %d is not JSON: %s" % (number, error)); bad += 1; continue
+    for error in validator.iter_errors(document):
+        print("document %d at /%s: %s" % (number, "/".join(str(p) for p in error.absolute_path), error.message)); bad += 1
+sys.exit(1 if bad else 0)
+)";
+
+}  // namespace
+
+bool ValidReports(const std::vector<std::string>& documents, std::string& errors) {
+    char path[] = "/tmp/hwtk3-reports-XXXXXX";
+    const int fd = mkstemp(path);
+    if (fd < 0) return errors = "no temporary file", false;
+    std::FILE* file = fdopen(fd, "w");
+    for (const std::string& document : documents) std::fprintf(file, "%s\n", document.c_str());
+    std::fclose(file);
+    // Debian's interpreter, where setup installs python3-jsonschema.
+    const std::string command = "/usr/bin/python3 -c '" + std::string(kValidator) + "' '" HWTK3_SOURCE_DIR
+                                "/tools/hwtk3-diag.schema.json' " + path + " 2>&1";
+    errors.clear();
+    std::FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) return errors = "cannot run python3", false;
+    char buffer[512];
+    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) errors += buffer;
+    const int status = pclose(pipe);
+    std::remove(path);
+    return status == 0;
+}
 
 void ResetLibrary() {
     hwio::testing::ResetBinding();

@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "include/hwtk3.h"
 #include "platform/testing.h"
@@ -16,6 +17,11 @@
 #include "sim/smbios_builder.h"
 
 namespace hwtk3::test {
+
+// Holds hwtk3-diag JSON reports to tools/hwtk3-diag.schema.json (Debian's
+// python3-jsonschema, all documents in one run); false with what was wrong
+// with which document.
+bool ValidReports(const std::vector<std::string>& documents, std::string& errors);
 
 // Puts the library's process-wide state back as at load (binding released,
 // modules freed, firmware text, identity record and machine type emptied).

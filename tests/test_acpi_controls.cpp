@@ -150,24 +150,6 @@ TEST_F(AcpiTest, ExportTable) {
     }
 }
 
-TEST_F(AcpiTest, DeviceAbsentEveryExportFailsAtOnce) {
-    driver().faults.absent = true;
-    Capture();
-    for (const Export& e : AllExports()) {
-        SCOPED_TRACE(e.name);
-        ForgetActivity();
-        Outputs actual;
-        Output();
-        EXPECT_FALSE(e.run(actual));
-        EXPECT_EQ(Output(), "");
-        ExpectSame(actual, Outputs{});
-        EXPECT_EQ(driver().failedOpens, 1);
-        EXPECT_TRUE(driver().calls.empty());
-        EXPECT_TRUE(nb().trace.Sleeps().empty());
-        EXPECT_EQ(driver().closes, 0);
-    }
-}
-
 // A call that delivers no result fails every export, queries included,
 // and writes nothing; the pause and the close still happen.
 TEST_F(AcpiTest, FailedMethodCallFailsEveryExport) {

@@ -1,15 +1,20 @@
 // hwtk3-diag's factory sequence and its report, on each virtual-notebook
 // scenario: which steps pass, what they measured, the JSON a test station
-// records, and the program's exit status.
+// records (held to tools/hwtk3-diag.schema.json), every option and the
+// program's exit status.
 #include <sys/wait.h>
+#include <unistd.h>
 
-#include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "hwtk3_version.h"
 #include "sim/scenario.h"
+#include "sim/smbios_builder.h"
 #include "tests/support.h"
 #include "tools/diag_machine.h"
 #include "tools/diag_report.h"
@@ -21,89 +26,58 @@ namespace {
 using diag::Options;
 using diag::Report;
 
-// A small JSON syntax check: the report must parse as one object.
-class JsonChecker {
-public:
-    explicit JsonChecker(const std::string& text) : s_(text) {}
-    bool Valid() {
-        Space();
-        if (!Value()) return false;
-        Space();
-        return i_ == s_.size();
-    }
+const std::string kProgram = HWTK3_BIN_DIR "/hwtk3-diag";
 
-private:
-    void Space() {
-        while (i_ < s_.size() && std::isspace(static_cast<unsigned char>(s_[i_]))) ++i_;
-    }
-    bool Literal(const char* word) {
-        const std::string w = word;
-        if (s_.compare(i_, w.size(), w) != 0) return false;
-        i_ += w.size();
-        return true;
-    }
-    bool String() {
-        if (s_[i_] != '"') return false;
-        for (++i_; i_ < s_.size(); ++i_) {
-            if (s_[i_] == '\\') {
-                ++i_;
-            } else if (s_[i_] == '"') {
-                ++i_;
-                return true;
-            } else if (static_cast<unsigned char>(s_[i_]) < 0x20) {
-                return false;
-            }
-        }
-        return false;
-    }
-    bool Number() {
-        const std::size_t start = i_;
-        if (s_[i_] == '-') ++i_;
-        while (i_ < s_.size() && (std::isdigit(static_cast<unsigned char>(s_[i_])) || s_[i_] == '.')) ++i_;
-        return i_ > start;
-    }
-    bool Value() {
-        if (i_ >= s_.size()) return false;
-        switch (s_[i_]) {
-            case '{': return Container('}', true);
-            case '[': return Container(']', false);
-            case '"': return String();
-            case 't': return Literal("true");
-            case 'f': return Literal("false");
-            case 'n': return Literal("null");
-            default: return Number();
-        }
-    }
-    bool Container(char close, bool object) {
-        ++i_;
-        Space();
-        if (i_ < s_.size() && s_[i_] == close) return ++i_, true;
-        while (true) {
-            Space();
-            if (object) {
-                if (!String()) return false;
-                Space();
-                if (i_ >= s_.size() || s_[i_++] != ':') return false;
-                Space();
-            }
-            if (!Value()) return false;
-            Space();
-            if (i_ >= s_.size()) return false;
-            if (s_[i_] == close) return ++i_, true;
-            if (s_[i_++] != ',') return false;
-        }
-    }
-    const std::string& s_;
-    std::size_t i_ = 0;
+// What the program did with a command line.
+struct Outcome {
+    int status = -1;  // exit status; -1 when it did not exit (a signal)
+    std::string out;
+    std::string err;
 };
+
+Outcome RunProgram(const std::string& arguments) {
+    char errPath[] = "/tmp/hwtk3-diag-err-XXXXXX";
+    const int fd = mkstemp(errPath);
+    if (fd >= 0) close(fd);
+    Outcome outcome;
+    if (std::FILE* pipe = popen((kProgram + " " + arguments + " 2>" + errPath).c_str(), "r")) {
+        char buffer[4096];
+        std::size_t got;
+        while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) outcome.out.append(buffer, got);
+        const int raw = pclose(pipe);
+        outcome.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    }
+    std::ifstream err(errPath);
+    std::stringstream text;
+    text << err.rdbuf();
+    outcome.err = text.str();
+    std::remove(errPath);
+    return outcome;
+}
+
+std::string LastLine(const std::string& text) {
+    std::string last, line;
+    std::istringstream lines(text);
+    while (std::getline(lines, line)) {
+        if (!line.empty()) last = line;
+    }
+    return last;
+}
+
+void ExpectValid(const std::vector<std::string>& documents) {
+    std::string errors;
+    EXPECT_TRUE(ValidReports(documents, errors)) << errors;
+}
 
 class DiagTest : public NotebookTest {
 protected:
-    Report Run(const std::string& scenario, Options options = {}) {
+    // `adjust` changes the prepared notebook before the sequence runs.
+    Report Run(const std::string& scenario, Options options = {}, void (*adjust)(sim::Notebook&) = nullptr) {
         options.scenario = scenario;
         options.fast = true;
         std::string error;
         EXPECT_TRUE(diag::PrepareMachine(options, error)) << error;
+        if (adjust != nullptr) adjust(sim::Current());
         StopCapture();
         Capture();
         std::FILE* lines = std::tmpfile();
@@ -157,59 +131,52 @@ TEST_F(DiagTest, DefaultNotebookPassesEveryStepInFactoryOrder) {
     EXPECT_GT(report.pauseSeconds, 3.4);
 }
 
-// The identity record fills once per process, so each scenario runs in a
-// test process of its own.
-struct FanCase {
-    const char* scenario;
-    bool ecPlatform;
-    const char* path;
-    const char* rpm;
-};
-
-class DiagFanTest : public DiagTest, public ::testing::WithParamInterface<FanCase> {};
-
-TEST_P(DiagFanTest, PlatformIsNamedAndMeasured) {
-    const FanCase& c = GetParam();
-    Options options;
-    options.ecPlatform = c.ecPlatform;
-    const Report report = Run(c.scenario, options);
-    EXPECT_EQ(Failed(report), "");
-    const diag::StepResult* fan = Step(report, "fan");
-    ASSERT_NE(fan, nullptr);
-    EXPECT_EQ(ValueOf(fan, "path"), c.path);
-    if (c.rpm != nullptr) EXPECT_EQ(ValueOf(fan, "rpm"), c.rpm);
+// Each scenario from a freshly loaded library; every report is held to
+// the schema.
+TEST_F(DiagTest, PlatformsAndFailuresAreReportedAndEveryReportFitsTheSchema) {
+    struct Case {
+        const char* scenario;
+        bool ecPlatform;
+        bool chargeSwitch;
+        const char* failed;  // step ids, in order
+        const char* path;    // the fan step's
+        const char* rpm;     // nullptr: not checked
+    };
+    const Case cases[] = {
+        {"zlkd", true, false, "", "ZLKD", "3000"},
+        {"pwm", true, false, "", "PWM", nullptr},
+        {"amd", false, false, "", "AMD", "3000"},
+        {"machine-type", true, true, "", "machine-type", nullptr},
+        {"default", true, true, "", "ZLKD", "3000"},
+        {"foreign", true, false, "machine", "ZLKD", "3000"},
+        {"init-fails", true, false, "bind,ec-firmware,fan", "EC", "<none>"},
+        {"ec-fw-silent", true, false, "ec-firmware", "EC", nullptr},
+        {"no-battery", true, false, "battery", "ZLKD", "3000"},
+        {"charge-never-sticks", true, true, "charge", "ZLKD", "3000"},
+        {"acpi-absent", true, false, "acpi", "ZLKD", "3000"},
+        {"nb-invoke-fails", true, false, "presence", "ZLKD", "3000"},
+    };
+    std::vector<std::string> documents;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.scenario);
+        ResetLibrary();
+        Options options;
+        options.ecPlatform = c.ecPlatform;
+        options.chargeSwitch = c.chargeSwitch;
+        const Report report = Run(c.scenario, options);
+        EXPECT_EQ(Failed(report), c.failed);
+        EXPECT_EQ(ValueOf(Step(report, "fan"), "path"), c.path);
+        if (c.rpm != nullptr) EXPECT_EQ(ValueOf(Step(report, "fan"), "rpm"), c.rpm);
+        const bool failed = *c.failed != 0;
+        EXPECT_EQ(diag::ExitStatus(report), failed ? 1 : 0);
+        EXPECT_NE(diag::SummaryLine(report).find(failed ? ": FAIL" : ": PASS"), std::string::npos);
+        EXPECT_EQ(reportLines_.find(">> [FAIL] ") != std::string::npos, failed);
+        const std::string json = diag::ToJson(report);
+        EXPECT_NE(json.find(failed ? "\"result\":\"FAIL\"" : "\"result\":\"PASS\""), std::string::npos) << json;
+        documents.push_back(json);
+    }
+    ExpectValid(documents);
 }
-
-INSTANTIATE_TEST_SUITE_P(Platforms, DiagFanTest,
-                         ::testing::Values(FanCase{"zlkd", true, "ZLKD", "3000"}, FanCase{"pwm", true, "PWM", nullptr},
-                                           FanCase{"amd", false, "AMD", "3000"},
-                                           FanCase{"machine-type", true, "machine-type", nullptr}));
-
-struct FailureCase {
-    const char* scenario;
-    const char* failed;
-};
-
-class DiagFailureTest : public DiagTest, public ::testing::WithParamInterface<FailureCase> {};
-
-TEST_P(DiagFailureTest, FailingStepsAreReportedAndFailTheRun) {
-    const FailureCase& c = GetParam();
-    const Report report = Run(c.scenario);
-    EXPECT_EQ(Failed(report), c.failed);
-    const std::string json = diag::ToJson(report);
-    EXPECT_TRUE(JsonChecker(json).Valid()) << json;
-    EXPECT_NE(json.find("\"result\":\"FAIL\""), std::string::npos);
-    EXPECT_NE(diag::SummaryLine(report).find(": FAIL"), std::string::npos);
-    EXPECT_NE(reportLines_.find(">> [FAIL] "), std::string::npos);
-}
-
-INSTANTIATE_TEST_SUITE_P(Scenarios, DiagFailureTest,
-                         ::testing::Values(FailureCase{"foreign", "machine"},
-                                           FailureCase{"init-fails", "bind,ec-firmware,fan"},
-                                           FailureCase{"ec-fw-silent", "ec-firmware"},
-                                           FailureCase{"no-battery", "battery"},
-                                           FailureCase{"acpi-absent", "acpi"},
-                                           FailureCase{"nb-invoke-fails", "presence"}));
 
 TEST_F(DiagTest, ChargeSwitchRoundTripAlwaysEndsCharging) {
     Options options;
@@ -228,7 +195,6 @@ TEST_F(DiagTest, ChargeSwitchRoundTripAlwaysEndsCharging) {
 TEST_F(DiagTest, JsonCarriesEveryStepAndItsValues) {
     const Report report = Run("default");
     const std::string json = diag::ToJson(report);
-    EXPECT_TRUE(JsonChecker(json).Valid()) << json;
     EXPECT_EQ(json.rfind("{\"tool\":\"hwtk3-diag\",\"version\":\"" HWTK3_VERSION "\","
                          "\"machine\":\"virtual notebook\",\"scenario\":\"default\","
                          "\"passed\":8,\"failed\":0,\"result\":\"PASS\"",
@@ -237,65 +203,147 @@ TEST_F(DiagTest, JsonCarriesEveryStepAndItsValues) {
         << json;
     EXPECT_NE(json.find("\"id\":\"fan\",\"title\":\"fan test\",\"passed\":true"), std::string::npos);
     EXPECT_NE(json.find("\"path\":\"ZLKD\",\"target_rpm\":3000"), std::string::npos) << json;
-    // Texts from the machine are escaped, never break the document.
-    diag::StepResult odd;
-    odd.id = "x";
-    odd.detail = "quote \" backslash \\ tab \t newline \n bell \a";
-    Report oddReport;
-    oddReport.steps.push_back(odd);
-    EXPECT_TRUE(JsonChecker(diag::ToJson(oddReport)).Valid()) << diag::ToJson(oddReport);
+    // Flags are JSON booleans, not texts.
+    EXPECT_NE(json.find("\"accepted\":true"), std::string::npos) << json;
+    // Texts from the machine are escaped, never break the document; a
+    // skipped step says so and does not count as passed.
+    Report odd = report;
+    odd.steps.front().detail = "quote \" backslash \\ tab \t newline \n bell \a";
+    odd.steps.front().values.at(2).text = "\x01\x1f\x7f";  // the manufacturer
+    odd.steps[1].skipped = true;
+    odd.steps[1].passed = false;
+    odd.channels.push_back({"0x62/0x66 EC RAM read 0x80", "raw \"ports\"", false});
+    EXPECT_NE(diag::ToJson(odd).find("\"skipped\":1"), std::string::npos);
+    ExpectValid({json, diag::ToJson(odd)});
 }
 
-// The program itself: exit status 0 when all passed, 1 when a step failed,
-// 2 for a usage error; --json puts the document on the last line.
-TEST_F(DiagTest, ProgramExitStatusAndJsonLine) {
-    const std::string program = HWTK3_BIN_DIR "/hwtk3-diag";
-    auto status = [&program](const std::string& arguments) {
-        const int raw = std::system((program + " " + arguments + " >/dev/null 2>&1").c_str());
-        return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+// A 256-character identity text fills the library's bounded copy without
+// a terminator: the report takes it as a text of 255 at most.
+TEST_F(DiagTest, LongIdentityTextsStayInTheirBuffers) {
+    Options options;
+    options.only = {"machine"};
+    const Report report = Run("default", options, [](sim::Notebook& n) {
+        sim::MachineIdentity id;
+        id.manufacturer = "Quorvex " + std::string(300, 'M');
+        id.product = std::string(256, 'P');
+        id.boardSerial = std::string(256, 'Z');
+        sim::InstallMachine(n, id);
+    });
+    EXPECT_EQ(ValueOf(Step(report, "machine"), "manufacturer"), ("Quorvex " + std::string(300, 'M')).substr(0, 255));
+    EXPECT_EQ(ValueOf(Step(report, "machine"), "product"), std::string(255, 'P'));
+    EXPECT_EQ(ValueOf(Step(report, "machine"), "board_serial"), std::string(255, 'Z'));
+    ExpectValid({diag::ToJson(report)});
+}
+
+TEST_F(DiagTest, ExitStatusOfEveryOutcome) {
+    struct Case {
+        bool passed, skipped;
     };
-    EXPECT_EQ(status("--fast"), 0);
-    EXPECT_EQ(status("--fast --scenario foreign"), 1);
-    EXPECT_EQ(status("--fast --steps fan,nonsense"), 2);
-    EXPECT_EQ(status("--scenario no-such-machine"), 2);
-    EXPECT_EQ(status("--version --fast"), 0);
-
-    std::FILE* pipe = popen((program + " --fast --json --scenario no-battery 2>/dev/null").c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
-    std::string last, line;
-    char buffer[4096];
-    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) {
-        line = buffer;
-        if (!line.empty() && line != "\n") last = line;
-    }
-    const int raw = pclose(pipe);
-    EXPECT_EQ(WEXITSTATUS(raw), 1);
-    ASSERT_FALSE(last.empty());
-    last.pop_back();
-    EXPECT_TRUE(JsonChecker(last).Valid()) << last;
-    EXPECT_NE(last.find("\"id\":\"battery\",\"title\":\"battery status\",\"passed\":false"), std::string::npos);
-}
-
-// --version prints the project's version; --help lists the virtual
-// notebook's options in this build.
-TEST_F(DiagTest, VersionAndUsage) {
-    const std::string program = HWTK3_BIN_DIR "/hwtk3-diag";
-    auto output = [&program](const std::string& arguments) {
-        std::string text;
-        if (std::FILE* pipe = popen((program + " " + arguments + " 2>&1").c_str(), "r")) {
-            char buffer[4096];
-            std::size_t got;
-            while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) text.append(buffer, got);
-            pclose(pipe);
+    const std::pair<std::vector<Case>, int> cases[] = {
+        {{{true, false}, {true, false}}, 0},
+        {{{true, false}, {false, false}}, 1},
+        {{{true, false}, {false, true}}, 3},
+        {{{false, false}, {false, true}}, 1},
+        {{}, 0},
+    };
+    for (const auto& [steps, status] : cases) {
+        Report report;
+        for (const Case& c : steps) {
+            diag::StepResult step;
+            step.passed = c.passed;
+            step.skipped = c.skipped;
+            report.steps.push_back(step);
         }
-        return text;
+        EXPECT_EQ(diag::ExitStatus(report), status) << steps.size();
+    }
+}
+
+// The program itself: every option, each value option given last without
+// its value, bad values, and the exit status of each; every JSON it writes
+// is held to the schema.
+TEST_F(DiagTest, EveryOptionAndItsExitStatus) {
+    char jsonPath[] = "/tmp/hwtk3-diag-json-XXXXXX";
+    const int fd = mkstemp(jsonPath);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    struct Case {
+        std::string arguments;
+        int status;
+        const char* shows;  // in standard output, or standard error for status 2
     };
-    EXPECT_EQ(output("--version"), "hwtk3-diag " HWTK3_VERSION "\n");
-    EXPECT_EQ(std::string(HWTK3_VERSION).find_first_not_of("0123456789."), std::string::npos) << HWTK3_VERSION;
-    const std::string usage = output("--help");
+    const Case cases[] = {
+        {"--fast", 0, ">> 8 steps: 8 passed, 0 failed"},
+        {"--fast --scenario foreign", 1, ": FAIL"},
+        {"--fast --scenario machine-type,slow-ec --charge-switch", 0, "[PASS] charge switch"},
+        {"--fast --steps fan,bind", 0, ">> 2 steps: 2 passed"},
+        {"--fast --skip acpi,presence", 0, ">> 6 steps: 6 passed"},
+        {"--fast --scenario zlkd --fan-target 2000 --steps bind,ec-firmware,fan", 0, "measured 2000 RPM"},
+        {"--fast --scenario machine-type --duty 0 --steps machine,bind,fan", 0, "Set Fan0 Duty: 50"},
+        {"--fast --scenario pwm --pwm-setting 80 --steps bind,fan", 0, "setting 80, measured 4000 RPM"},
+        {"--fast --scenario amd --amd-platform --steps bind,fan", 0, "AMD path, target 3000 RPM"},
+        {"--fast --dmi-scan --steps machine", 0, "smbios_decode"},
+        {"--fast --json --steps bind", 0, "{\"tool\":\"hwtk3-diag\""},
+        {"--fast --json-file " + std::string(jsonPath) + " --steps bind", 0, "[PASS] bind port I/O"},
+        {"--list-scenarios", 0, "machine-type-1"},
+        {"--help", 0, "usage: hwtk3-diag"},
+        {"-h", 0, "usage: hwtk3-diag"},
+        {"--version", 0, "hwtk3-diag " HWTK3_VERSION},
+        {"--scenario", 2, "incomplete option '--scenario'"},
+        {"--fast --json-file", 2, "incomplete option '--json-file'"},
+        {"--fast --steps", 2, "incomplete option '--steps'"},
+        {"--fast --skip", 2, "incomplete option '--skip'"},
+        {"--fast --fan-target", 2, "incomplete option '--fan-target'"},
+        {"--fast --duty", 2, "incomplete option '--duty'"},
+        {"--fast --pwm-setting", 2, "incomplete option '--pwm-setting'"},
+        {"--fast --steps fan,nonsense", 2, "unknown step 'nonsense'"},
+        {"--fast --skip nonsense", 2, "unknown step 'nonsense'"},
+        {"--fast --fan-target -1", 2, "bad --fan-target"},
+        {"--fast --fan-target 480001", 2, "bad --fan-target"},
+        {"--fast --fan-target 3000rpm", 2, "bad --fan-target"},
+        {"--fast --duty 103", 2, "bad --duty"},
+        {"--fast --pwm-setting 101", 2, "bad --pwm-setting"},
+        {"--scenario no-such-machine", 2, "unknown scenario"},
+        {"--fast --bogus", 2, "unknown or incomplete option '--bogus'"},
+        {"--hardware --fast", 2, "--hardware runs on this machine"},
+        {"--hardware --scenario default", 2, "--hardware runs on this machine"},
+        {"--ec", 2, "--ec goes with --hardware"},
+        {"--fast --json-file /nonexistent/dir/report.json", 2, "cannot write /nonexistent/dir/report.json"},
+    };
+    std::vector<std::string> documents;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.arguments);
+        const Outcome outcome = RunProgram(c.arguments);
+        EXPECT_EQ(outcome.status, c.status) << outcome.err;
+        const std::string& shown = c.status == 2 ? outcome.err : outcome.out;
+        EXPECT_NE(shown.find(c.shows), std::string::npos) << shown;
+        // A mistake on the command line also shows how it should look.
+        if (c.status == 2 && std::string(c.shows).find("unknown scenario") == std::string::npos &&
+            std::string(c.shows).find("cannot write") == std::string::npos) {
+            EXPECT_NE(outcome.err.find("usage: hwtk3-diag"), std::string::npos) << outcome.err;
+        }
+        if (c.arguments.find("--json ") != std::string::npos) documents.push_back(LastLine(outcome.out));
+    }
+    std::ifstream written(jsonPath);
+    std::string document;
+    std::getline(written, document);
+    documents.push_back(document);
+    std::remove(jsonPath);
+    // And the JSON line of a failing run with the charge switch.
+    const Outcome failing = RunProgram("--fast --json --charge-switch --scenario no-battery");
+    EXPECT_EQ(failing.status, 1);
+    documents.push_back(LastLine(failing.out));
+    EXPECT_NE(documents.back().find("\"id\":\"battery\",\"title\":\"battery status\",\"passed\":false"),
+              std::string::npos);
+    ExpectValid(documents);
+}
+
+// --help lists the virtual notebook's options in this build.
+TEST_F(DiagTest, VirtualNotebookOptions) {
+    const std::string usage = RunProgram("--help").out;
     EXPECT_NE(usage.find("--scenario NAME"), std::string::npos) << usage;
-    EXPECT_NE(usage.find("--version"), std::string::npos) << usage;
+    EXPECT_EQ(std::string(HWTK3_VERSION).find_first_not_of("0123456789."), std::string::npos) << HWTK3_VERSION;
     EXPECT_TRUE(diag::VirtualNotebookOption("--scenario"));
+    EXPECT_TRUE(diag::VirtualNotebookOption("--list-scenarios"));
     EXPECT_TRUE(diag::VirtualNotebookOption("--fast"));
     EXPECT_FALSE(diag::VirtualNotebookOption("--steps"));
 }

@@ -303,6 +303,8 @@ TEST_F(HardwareTest, HardwareReportMatchesTheVirtualNotebook) {
     EXPECT_NE(json.find("\"machine\":\"this machine\""), std::string::npos);
     EXPECT_NE(json.find("\"skipped\":2"), std::string::npos) << json;
     EXPECT_NE(json.find("\"channels\":{\"0x62/0x66 EC RAM read 0x80\":"), std::string::npos) << json;
+    std::string errors;
+    EXPECT_TRUE(ValidReports({json}, errors)) << errors;
 }
 
 // Without --ec the read-only steps run and the EC steps are skipped with
@@ -917,6 +919,10 @@ TEST(HardwareProgramTest, EmptyMachineWithoutPrivilegeSkipsOrFailsEveryStepInBou
     EXPECT_EQ(text.find("[PASS]"), std::string::npos) << text;
     EXPECT_NE(text.find("0 passed, 2 failed, 7 skipped"), std::string::npos) << text;
     EXPECT_NE(text.find("\"result\":\"FAIL\""), std::string::npos) << text;
+    std::string errors;
+    const std::size_t document = text.rfind("{\"tool\"");
+    ASSERT_NE(document, std::string::npos);
+    EXPECT_TRUE(ValidReports({text.substr(document, text.find('\n', document) - document)}, errors)) << errors;
 }
 
 // hwtk3-diag itself reads the machine's own files whatever the environment

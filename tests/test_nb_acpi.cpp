@@ -113,20 +113,6 @@ TEST_F(NbAcpiTest, FailedInvokeReleasesTheObject) {
     }
 }
 
-TEST_F(NbAcpiTest, ObjectThatCannotBeCreated) {
-    objects().constructorThrows = true;
-    bool output = false;
-    Capture();
-    EXPECT_EQ(Diag_AcpiNBSetBTPowerOn(true), -1);
-    EXPECT_EQ(Diag_AcpiNBQueryBTDevice(output), -1);
-    EXPECT_EQ(Diag_AcpiNBQueryWifiDevice(output), -1);
-    EXPECT_EQ(Output(), "");
-    EXPECT_FALSE(output);
-    EXPECT_TRUE(objects().invocations.empty());
-    EXPECT_EQ(objects().constructed, 0);
-    ExpectNoObjectLeft();
-}
-
 TEST_F(NbAcpiTest, ObjectStillHeldIsReusedAndThenReleased) {
     ASSERT_TRUE(acpi::AcquireNbAcpiInterface());
     CVQMITF* held = acpi::NbAcpiInterface();

@@ -1,4 +1,7 @@
-// The port-I/O binding: its three states and every row of its failure table.
+// The port-I/O binding beyond the trace tables (tests/test_traces.cpp,
+// which hold its three states and every row of its failure table): a
+// module served from inside the process, and the real Linux provider
+// without the privilege.
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -23,108 +26,6 @@ protected:
     // Diag_InitHWIO through `provider` in a child that gave up root.
     void RunProviderWithoutPrivilege(const std::string& provider);
 };
-
-TEST_F(BindingTest, BindsOnceAndSecondInitOnlyReports) {
-    Capture();
-    EXPECT_EQ(Diag_InitHWIO(), 1);
-    EXPECT_EQ(Output(), "preparing to initialize WinRing0\nWinRing0 was initialized\n");
-    EXPECT_TRUE(hwio::HwioReady());
-    EXPECT_EQ(ModuleReferences("WinRing0.dll"), 1);
-
-    EXPECT_EQ(Diag_InitHWIO(), 1);
-    EXPECT_EQ(Output(), "WinRing0 has been initialized. No need to initialize again\n");
-    EXPECT_EQ(ModuleReferences("WinRing0.dll"), 1);
-    EXPECT_EQ(nb().driver.initializeCalls, 1);
-}
-
-TEST_F(BindingTest, FreeReleasesOnceAndPrintsNothingWhenUnbound) {
-    Capture();
-    Diag_FreeHWIO();
-    EXPECT_EQ(Output(), "");
-    ASSERT_EQ(Diag_InitHWIO(), 1);
-    Output();
-    Diag_FreeHWIO();
-    Diag_FreeHWIO();
-    EXPECT_EQ(Output(), "IO driver is going to release...\n");
-    EXPECT_FALSE(hwio::HwioReady());
-    EXPECT_EQ(ModuleReferences("WinRing0.dll"), 0);
-    EXPECT_EQ(nb().driver.deinitializeCalls, 1);
-
-    // Bound again from scratch.
-    EXPECT_EQ(Diag_InitHWIO(), 1);
-    EXPECT_EQ(nb().driver.initializeCalls, 2);
-    EXPECT_EQ(ModuleReferences("WinRing0.dll"), 1);
-}
-
-TEST_F(BindingTest, MissingLibraryLeavesUnbound) {
-    OverrideModulePath("WinRing0.dll", "");
-    Capture();
-    EXPECT_EQ(Diag_InitHWIO(), 0);
-    EXPECT_EQ(Output(),
-              "preparing to initialize WinRing0\n"
-              "Failed to LoadLibrary, err code 126\n"
-              "Failed to init WinRing0!\n");
-    EXPECT_FALSE(hwio::HwioReady());
-    EXPECT_EQ(ModuleReferences("WinRing0.dll"), 0);
-}
-
-TEST_F(BindingTest, MissingEntryPointLeavesLoadedAndRefusesPortOnlyLibrary) {
-    OverrideModulePath("WinRing0.dll", kPartialStandinPath);
-    Capture();
-    EXPECT_EQ(Diag_InitHWIO(), 0);
-    EXPECT_EQ(Output(),
-              "preparing to initialize WinRing0\n"
-              "Failed to GetProcAddress\n"
-              "Failed to init WinRing0!\n");
-    EXPECT_FALSE(hwio::HwioReady());
-    EXPECT_EQ(ModuleReferences("WinRing0.dll"), 1);
-    EXPECT_EQ(nb().driver.initializeCalls, 0);
-
-    // Loaded: FreeHWIO looks only at HwioReady; a new init loads again.
-    Diag_FreeHWIO();
-    EXPECT_EQ(Output(), "");
-    EXPECT_EQ(ModuleReferences("WinRing0.dll"), 1);
-    EXPECT_EQ(Diag_InitHWIO(), 0);
-    EXPECT_EQ(ModuleReferences("WinRing0.dll"), 2);
-}
-
-TEST_F(BindingTest, InitializeFailureLeavesLoadedWithoutDeinitialize) {
-    nb().driver.initializeFails = true;
-    Capture();
-    EXPECT_EQ(Diag_InitHWIO(), 0);
-    EXPECT_EQ(Output(), "preparing to initialize WinRing0\nFailed to init WinRing0!\n");
-    EXPECT_FALSE(hwio::HwioReady());
-    EXPECT_EQ(ModuleReferences("WinRing0.dll"), 1);
-    EXPECT_EQ(nb().driver.deinitializeCalls, 0);
-}
-
-TEST_F(BindingTest, StatusErrorUnloadsAndNextInitStartsOver) {
-    nb().driver.status = 7;
-    Capture();
-    EXPECT_EQ(Diag_InitHWIO(), 0);
-    EXPECT_EQ(Output(),
-              "preparing to initialize WinRing0\n"
-              "WinRing0 was initialized\n"
-              "Get WinRing0 dll status error!\n");
-    EXPECT_FALSE(hwio::HwioReady());
-    EXPECT_EQ(ModuleReferences("WinRing0.dll"), 0);
-    EXPECT_EQ(nb().driver.deinitializeCalls, 1);
-
-    nb().driver.status = 0;
-    EXPECT_EQ(Diag_InitHWIO(), 1);
-    EXPECT_EQ(Output(), "preparing to initialize WinRing0\nWinRing0 was initialized\n");
-    EXPECT_EQ(nb().driver.initializeCalls, 2);
-}
-
-TEST_F(BindingTest, GatedExportsTouchNoPortAfterFree) {
-    Bind();
-    Diag_FreeHWIO();
-    nb().trace.Clear();
-    char buffer[16] = {};
-    EXPECT_EQ(Diag_GetECFirmwareVer2(buffer, sizeof buffer), 0);
-    EXPECT_EQ(nb().trace.PortAccesses(), 0);
-    EXPECT_EQ(nb().driver.accessesUninitialized, 0);
-}
 
 // A module served from inside the process (how the fuzz targets reach a
 // port-I/O library): bound, used and released like a loaded one, refused

@@ -67,6 +67,15 @@ TEST_F(PowerSupplyTest, EnergyAndChargeCountersGiveTheSameReport) {
          {{"type", "Battery"}, {"status", "Charging"}, {"capacity_level", "Critical"}, {"voltage_now", "11100000"},
           {"energy_full_design", "48840000"}, {"energy_full", "44400000"}, {"energy_now", "22200000"}},
          "charging"},
+        {"charge in uAh at the present voltage, without a design voltage",
+         {{"type", "Battery"}, {"status", "Discharging"}, {"voltage_now", "11100000"},
+          {"charge_full_design", "4400000"}, {"charge_full", "4000000"}, {"charge_now", "2000000"}},
+         "discharging"},
+        {"texts with trailing blanks, a cycle count, a counter that is no number",
+         {{"type", "Battery \r"}, {"status", "Discharging  "}, {"voltage_now", "11100000"},
+          {"energy_full_design", "48840000"}, {"energy_full", "44400000"}, {"energy_now", "22200000"},
+          {"cycle_count", "17"}, {"power_now", "n/a"}, {"current_now", ""}},
+         "discharging"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -132,6 +141,9 @@ TEST_F(PowerSupplyTest, OnlyBatteryDirectoriesUnderTheRootOpen) {
                                     nullptr),
               platform::kInvalidHandleValue);
     EXPECT_EQ(platform::GetLastError(), platform::kErrorFileNotFound);
+    // A machine without the power-supply class at all.
+    platform::internal::SetPowerSupplyRoot((root_ + "/none").c_str());
+    EXPECT_TRUE(platform::internal::PowerSupplyInterfaces().empty());
 }
 
 // Values a driver can put in sysfs whose products leave 64 bits: each stops

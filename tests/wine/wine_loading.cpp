@@ -1,8 +1,10 @@
-// Where hwtk3.dll takes "WinRing0.dll" from: beside itself, never from the
-// current directory or PATH. The program lays out folders of its own and
-// runs a copy of itself in them as the child that binds.
+// Where hwtk3.dll takes "WinRing0.dll" from: beside itself first, then the
+// application's folder, then the system folder; never from the current
+// directory or PATH. The program lays out folders of its own and runs a
+// copy of itself in them as the child that binds.
 #include <windows.h>
 
+#include <cstring>
 #include <string>
 
 #include "include/hwtk3.h"
@@ -44,8 +46,16 @@ DWORD RunChild(const std::string& exe, const std::string& mode, const std::strin
     return code;
 }
 
-// Child: 0 when the binding did what the mode expects.
-int Child(const std::string& mode) {
+std::string SystemFolder() {
+    char path[MAX_PATH];
+    const UINT n = GetSystemDirectoryA(path, MAX_PATH);
+    return std::string(path, n) + "\\";
+}
+
+// Child: 0 when the binding did what the mode expects: refused, or bound
+// to the copy in the folder of hwtk3.dll ("lib"), of the program ("app")
+// or the system folder ("system").
+int Child(const std::string& mode, const std::string& from) {
     wine_check::StdoutCapture out;
     const int bound = Diag_InitHWIO();
     const std::string text = out.Text();
@@ -53,20 +63,24 @@ int Child(const std::string& mode) {
         return bound == 0 && text.find("Failed to LoadLibrary, err code 126\n") != std::string::npos ? 0 : 1;
     }
     HMODULE ring = GetModuleHandleA("WinRing0.dll");
-    HMODULE self = GetModuleHandleA("hwtk3.dll");
-    return bound == 1 && ring != nullptr && Folder(ring) == Folder(self) ? 0 : 2;
+    const std::string folder = from == "lib"    ? Folder(GetModuleHandleA("hwtk3.dll"))
+                               : from == "app"  ? Folder(nullptr)
+                                                : SystemFolder();
+    if (bound != 1 || ring == nullptr) return 2;
+    return _stricmp(Folder(ring).c_str(), folder.c_str()) == 0 ? 0 : 3;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc > 1) return Child(argv[1]);
+    if (argc > 1) return Child(argv[1], argc > 2 ? argv[2] : "");
 
     const std::string bin = Folder(nullptr);
     const std::string root = bin + "loading\\";
     const std::string app = root + "app\\", lib = root + "lib\\", cwd = root + "cwd\\", path = root + "path\\";
     for (const std::string& dir : {root, app, lib, cwd, path}) CreateDirectoryA(dir.c_str(), nullptr);
-    DeleteFileA((lib + "WinRing0.dll").c_str());
+    // Copies a run before this one left behind.
+    for (const std::string& stale : {lib, app, SystemFolder()}) DeleteFileA((stale + "WinRing0.dll").c_str());
     bool laidOut = Copy(bin + "wine_loading.exe", app + "wine_loading.exe");
     for (const char* dll : {"hwtk3.dll", "VQMITF.dll", "libstdc++-6.dll", "libgcc_s_dw2-1.dll"}) {
         laidOut = Copy(bin + dll, lib + dll) && laidOut;
@@ -79,8 +93,18 @@ int main(int argc, char** argv) {
     // directory and in another PATH folder.
     Check(RunChild(app + "wine_loading.exe", "--expect-refused", cwd, path + ";" + lib) == 0,
           "WinRing0.dll in the current directory or on PATH is not loaded");
+    // Then one more copy at a time, from the last place searched to the
+    // first: each new one is the one loaded.
+    const std::string system = SystemFolder() + "WinRing0.dll";
+    Check(Copy(bin + "WinRing0.dll", system), "stand-in placed in the system folder");
+    Check(RunChild(app + "wine_loading.exe", "--expect-from system", cwd, path + ";" + lib) == 0,
+          "WinRing0.dll in the system folder is loaded, last");
+    Check(Copy(bin + "WinRing0.dll", app + "WinRing0.dll"), "stand-in placed in the application's folder");
+    Check(RunChild(app + "wine_loading.exe", "--expect-from app", cwd, path + ";" + lib) == 0,
+          "the application's folder comes before the system folder");
     Check(Copy(bin + "WinRing0.dll", lib + "WinRing0.dll"), "stand-in placed beside hwtk3.dll");
-    Check(RunChild(app + "wine_loading.exe", "--expect-bound", cwd, path + ";" + lib) == 0,
-          "WinRing0.dll beside hwtk3.dll is loaded from there");
+    Check(RunChild(app + "wine_loading.exe", "--expect-from lib", cwd, path + ";" + lib) == 0,
+          "WinRing0.dll beside hwtk3.dll comes before the application's folder");
+    DeleteFileA(system.c_str());
     return wine_check::Finish();
 }
