@@ -97,6 +97,8 @@ public:
     void NoteRegisterWrite(Channel channel, std::uint32_t key);
 
     void ResetAccessCount() { accesses_ = 0; }
+    // The notebook's time, for the models behind the EC's registers.
+    std::uint64_t NowMs() const { return clock_.NowMs(); }
     int Accesses() const { return accesses_; }
     // All of EC RAM at once, hooks bypassed.
     const std::array<std::uint8_t, 0x10000>& RamBytes() const { return ram_; }
