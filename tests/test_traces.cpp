@@ -424,6 +424,9 @@ const Row kEcZlkd[] = {
     {"target: the command sent, never taken", "zlkd bound silent-from=2", "ZLKDSetFanSpeed2 3000", R"(
         "Tacho_temp:160 Tacho:3935 f5f MSB:f LSB:5f"; @cmd68 24; "Set 0x24 to port 0x6C"; @runs-out 6c 02 100
         = 0)"},
+    {"target: the high byte never taken, the low one never sent", "zlkd bound silent-from=4", "ZLKDSetFanSpeed2 3000", R"(
+        "Tacho_temp:160 Tacho:3935 f5f MSB:f LSB:5f"; @cmd68 24; "Set 0x24 to port 0x6C"; @data68 0f; "Set 0xF to port 0x68"
+        @runs-out 6c 02 100; = 0)"},
     {"target: the low byte sent, never taken", "zlkd bound silent-from=6", "ZLKDSetFanSpeed2 3000", R"(
         "Tacho_temp:160 Tacho:3935 f5f MSB:f LSB:5f"
         @cmd68 24; "Set 0x24 to port 0x6C"; @data68 0f; "Set 0xF to port 0x68"; @data68 5f; "Set 0x5F to port 0x68"
@@ -486,6 +489,8 @@ const Row kEcMachineType[] = {
      "@ec25c-floats; = 0"},
     {"fan test: the duty never taken", "machine-type checked bound silent-from=0", "FanCpu 3000 100",
      "@ec25c-silent; = false, rpm untouched, temperature untouched"},
+    {"fan test: the duty's index never taken, the duty never sent: no line", "machine-type checked bound silent-from=4",
+     "FanCpu 3000 100", "@cmd25c 84; @data25c 00; @runs-out 25d 02 100; = false, rpm untouched, temperature untouched"},
     {"fan test: the duty taken after the wait, its line printed", "machine-type checked bound late-at=5",
      "FanCpu 3000 100", R"(
         @cmd25c 84; @data25c 00; @data25c fa; @runs-out 25d 02 100; "Set Fan0 Duty: 250"
@@ -644,6 +649,11 @@ const Row kEcCharge[] = {
         @cmd25c 80; @data25c 04; @data25c f8; @runs-out 25d 00 100; sleep 1000
         in 25d 01; in 25c 40; @4f8-attempt 40 40 40 40 40
         = true)"},
+    {"0x04F8: no read ever answered: nothing written", "type=1 bound unanswered-from=0", "SetBatteryChargeEnabled 0", R"(
+        "Set battery to discharging state"
+        {@cmd25c 80; @data25c 04; @data25c f8; @runs-out 25d 00 100; @cmd25c 80; @data25c 04; @data25c f8
+         @runs-out 25d 00 100; sleep 1000}*3
+        = false)"},
     {"0x04F8: the EC takes nothing", "type=1 bound silent-from=0", "SetBatteryChargeEnabled 0", R"(
         "Set battery to discharging state"; {@ec25c-silent; @ec25c-silent; sleep 1000}*3; = false)"},
     {"0x04F8: the EC takes nothing, switching on", "type=1 bound charging-off silent-from=0",
@@ -697,6 +707,14 @@ const Row kEcMutex[] = {
         @mutex-created; WaitForSingleObject Global\Access_EC, 50 ms -> WAIT_ABANDONED
         @cmd68 2d; @read68 2d; @read68 26; @read68 00; @mutex-released; sleep 10
         = 1, temperature 45)"},
+    {"ZLKD fan test: three sessions, none across a pause", "zlkd bound fw station-mutex", "FanCpu 3000 100", R"(
+        "ec ZLKD"; "Set rpm to 3000"; "Tacho_temp:160 Tacho:3935 f5f MSB:f LSB:5f"
+        @mutex-created; @mutex-taken; @cmd68 24; "Set 0x24 to port 0x6C"; @data68 0f; "Set 0xF to port 0x68"
+        @data68 5f; "Set 0x5F to port 0x68"; in 6c 00; @mutex-released; sleep 10; sleep 3000
+        @mutex-taken; @cmd68 23; @read68 0f; @read68 5f; @mutex-released
+        "tacho msb: 0xF, lsb: 0x5F"; "tacho: 160"; sleep 10; "Get fan speed 3000"; sleep 200
+        @mutex-taken; @cmd68 2d; @read68 2d; @read68 26; @read68 00; @mutex-released; sleep 10; sleep 200
+        = true, rpm 3000, temperature 45)"},
     {"cannot be made: asked for by every session, never waited for", "zlkd bound fw mutex-fails", "FanCpu 3000 100", R"(
         "ec ZLKD"; "Set rpm to 3000"; "Tacho_temp:160 Tacho:3935 f5f MSB:f LSB:5f"
         CreateMutexA Global\Access_EC fails; @cmd68 24; "Set 0x24 to port 0x6C"; @data68 0f; "Set 0xF to port 0x68"
