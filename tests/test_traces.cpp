@@ -594,6 +594,14 @@ const Row kEcCharge[] = {
         @ec62-read-unanswered d2 00; "Fail !! battery is still charging."; sleep 1000
         in 66 01; in 62 40; @d2-discharging 40 40
         = true)"},
+    {"EC RAM: busy from the first read-back on, the read's late answer out at its last poll: not dropped then",
+     "bound late-at=4:498 silent-from=6", "SetBatteryChargeEnabled 0", R"(
+        "Set battery to discharging state"; @ec62-read-unanswered d2 00
+        {in 66 02; sleep 5}*100; in 66 03; "Fail !! battery is still charging."; sleep 1000
+        in 66 03; in 62 00; @ec62-silent; "Fail !! battery is still charging."; sleep 1000
+        @ec62-silent; "Fail !! battery is still charging."; sleep 1000; @ec62-silent
+        {@d2-retry-off; @d2-dead-pass ec62-silent charging}*2
+        = false)"},
     {"EC RAM: the bank identifier unanswered: no line", "bound charge-never-sticks drop-at=34",
      "SetBatteryChargeEnabled 0", R"(
         "Set battery to discharging state"; @d2-write 00 0 40; {@d2-still-charging 00 0}*3

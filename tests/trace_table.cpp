@@ -597,6 +597,7 @@ platform::ProcAddress ServedEntryPoint(const char* name) {
 // another host thread releasing the binding during one of our pauses.
 struct AtTheCall {
     sim::EcModel::AccessFault fault;
+    sim::EcModel::AccessFault alsoFault;  // a second fault word
     std::uint32_t latencyMs = 0;
     std::int32_t answerLatencyMs = -1;
     sim::StationMutex::Other mutexOther = sim::StationMutex::Other::None;
@@ -634,9 +635,10 @@ bool FaultWord(const std::string& word, std::string& error) {
         if (word.rfind(prefix, 0) != 0) continue;
         const char* value = word.c_str() + std::strlen(prefix);
         char* end = nullptr;
-        g_atTheCall.fault.kind = kind;
-        g_atTheCall.fault.at = static_cast<int>(std::strtol(value, &end, 10));
-        if (*end == ':') g_atTheCall.fault.delayMs = static_cast<std::uint32_t>(std::strtoul(end + 1, &end, 10));
+        auto& fault = g_atTheCall.fault.kind == Kind::None ? g_atTheCall.fault : g_atTheCall.alsoFault;
+        fault.kind = kind;
+        fault.at = static_cast<int>(std::strtol(value, &end, 10));
+        if (*end == ':') fault.delayMs = static_cast<std::uint32_t>(std::strtoul(end + 1, &end, 10));
         if (end == value || *end != '\0') error = "bad access fault '" + word + "'";
         return true;
     }
@@ -662,8 +664,9 @@ bool FaultWord(const std::string& word, std::string& error) {
 void ArmTheCall(sim::Notebook& notebook) {
     notebook.ec.ResetAccessCount();
     notebook.ec.accessFault = g_atTheCall.fault;
-    if (g_atTheCall.fault.kind == sim::EcModel::AccessFault::Kind::FloatingFrom) {
-        notebook.ec.accessCeiling = kFaultAccessCeiling;
+    notebook.ec.alsoFault = g_atTheCall.alsoFault;
+    for (const auto& fault : {g_atTheCall.fault, g_atTheCall.alsoFault}) {
+        if (fault.kind == sim::EcModel::AccessFault::Kind::FloatingFrom) notebook.ec.accessCeiling = kFaultAccessCeiling;
     }
     notebook.ec.latencyMs = g_atTheCall.latencyMs;
     notebook.ec.answerLatencyMs = g_atTheCall.answerLatencyMs;

@@ -64,14 +64,14 @@ struct Fragment {
 // out), "floating-from=K" (0xFF on every channel port), "drop-at=K" (the
 // answer access K waits for or takes is lost), "late-at=K" or
 // "late-at=K:MS" (it comes, or the byte written at K is taken, 501 or MS ms
-// late); "latency=MS" and "answer-latency=MS" (every byte, or every answer,
-// that late); "mutex-held" and "mutex-abandoned" (another program holds
-// Global\Access_EC for longer than we wait, or ended holding it); and
-// "released-in-pause=MS" (another host thread calls Diag_FreeHWIO during
-// the call's first pause of MS ms). "station-mutex" gives the library the
-// notebook's stand-in for Global\Access_EC at once (every call to it is
-// traced), "mutex-fails" one it cannot create, "mutex-fails-once" one it
-// can create at the second try.
+// late), two of them at once; "latency=MS" and "answer-latency=MS" (every
+// byte, or every answer, that late); "mutex-held" and "mutex-abandoned"
+// (another program holds Global\Access_EC for longer than we wait, or
+// ended holding it); and "released-in-pause=MS" (another host thread calls
+// Diag_FreeHWIO during the call's first pause of MS ms). "station-mutex"
+// gives the library the notebook's stand-in for Global\Access_EC at once
+// (every call to it is traced), "mutex-fails" one it cannot create,
+// "mutex-fails-once" one it can create at the second try.
 struct Setup {
     const char* word;
     void (*apply)(sim::Notebook& notebook);
