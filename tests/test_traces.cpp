@@ -516,8 +516,9 @@ const Row kEcMachineType[] = {
         = false, rpm 2401, temperature untouched)"},
 };
 
-// Another host thread releases the binding while the fan test pauses:
-// the steps after it fail at the binding, the RAM-window paths included.
+// Another host thread releases the binding while an export pauses: the
+// steps after it fail at the binding (the RAM-window paths included) and
+// touch no port.
 const Row kEcReleased[] = {
     {"PWM path: released during the settle", "pwm bound released-in-pause=3000", "FanCpu 3000 100 60", R"(
         "old ec, fan uses pwm control"; @pwm-write 63 3c; sleep 10; sleep 3000; @released
@@ -543,6 +544,17 @@ const Row kEcReleased[] = {
      "FanCpuGetValue 1", R"(
         @mt-tachometer 03 3 82 82 382 2401; sleep 200; @released
         = false, rpm 2401, temperature untouched)"},
+    {"0x04F8: released after a failed attempt: the later ones touch no port",
+     "type=1 bound charge-never-sticks released-in-pause=1000", "SetBatteryChargeEnabled 0", R"(
+        "Set battery to discharging state"; @4f8-attempt 00 0 40 00 0; sleep 1000; @released; sleep 1000; sleep 1000
+        = false)"},
+    {"EC RAM: released during a read-back's pause: no port after it", "bound charge-never-sticks released-in-pause=1000",
+     "SetBatteryChargeEnabled 0", R"(
+        "Set battery to discharging state"; @d2-write 00 0 40; @d2-still-charging 00 0; @released
+        {"Fail !! battery is still charging."; sleep 1000}*2; @d2-retry-off
+        {"Fail !! battery is still charging."; sleep 1000}*3; @d2-retry-off
+        {"Fail !! battery is still charging."; sleep 1000}*3
+        = false)"},
     // A RAM window cannot tell that the EC behind it does not decode it.
     {"PWM manual switch on an EC without the window: 0xFF read and written", "zlkd bound", "SetFanManual2 1",
      "@pwm-read d3 ff; @pwm-write d3 ff; sleep 10; = 1"},
@@ -1521,7 +1533,7 @@ TEST_F(TraceTableTest, PublishedSequences) {
         {"EC firmware text", std::begin(kEcFirmware), std::end(kEcFirmware)},
         {"ZLKD EC", std::begin(kEcZlkd), std::end(kEcZlkd)},
         {"machine-type EC", std::begin(kEcMachineType), std::end(kEcMachineType)},
-        {"released under the fan test", std::begin(kEcReleased), std::end(kEcReleased)},
+        {"released during a pause", std::begin(kEcReleased), std::end(kEcReleased)},
         {"charge switch", std::begin(kEcCharge), std::end(kEcCharge)},
         {"EC mutex", std::begin(kEcMutex), std::end(kEcMutex)},
         {"firmware table", std::begin(kFirmwarePath), std::end(kFirmwarePath)},
