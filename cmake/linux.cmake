@@ -116,6 +116,12 @@ if(HWTK3_TESTS)
   set_target_properties(hwtk3_tests PROPERTIES BUILD_RPATH "${HWTK3_SIM_DIR}")
   add_dependencies(hwtk3_tests hwtk3-diag winring0_standin winring0_standin_partial winring0_provider hwtk3_shared)
   gtest_discover_tests(hwtk3_tests DISCOVERY_TIMEOUT 60)
+  # Every test starts from the state of a freshly loaded library, so one
+  # process running them all (or any filter of them) gives the same results.
+  add_test(NAME unit.one_process COMMAND hwtk3_tests)
+  add_test(NAME unit.one_process.binding COMMAND hwtk3_tests --gtest_filter=BindingTest.*)
+  add_test(NAME unit.one_process.served_then_provider
+    COMMAND hwtk3_tests --gtest_filter=BindingTest.ModuleServed*:BindingTest.RealProvider*)
 endif()
 
 # Benchmarks (Google Benchmark), when it is installed.

@@ -17,10 +17,12 @@
 
 namespace hwtk3::test {
 
-// Puts the library's process-wide state back as at load (binding released,
-// modules freed, firmware text, identity record and machine type emptied).
-// Every test starts with it.
+// Puts the library's process-wide state back as at load (ACPI device and
+// interface object released, binding released, modules freed, firmware
+// text, identity record and machine type emptied). Every test starts with
+// it, and with no stand-in installed (RemoveStandIns).
 void ResetLibrary();
+void RemoveStandIns();
 
 inline const char kStandinPath[] = HWTK3_SIM_DIR "/libWinRing0.so";
 inline const char kPartialStandinPath[] = HWTK3_SIM_DIR "/libWinRing0WithoutReadPhysicalMemory.so";
