@@ -2,6 +2,7 @@
 // Linux. A device information set is a snapshot of the battery device
 // paths: the device host's when one is set, otherwise the power supplies
 // of /sys/class/power_supply. Only the battery interface class has members.
+#include <atomic>
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
@@ -23,13 +24,13 @@ struct DeviceInfoSet {
 };
 
 internal::HandleTable<DeviceInfoSet> g_sets;
-int g_localAllocations = 0;
+std::atomic<int> g_localAllocations{0};
 
 }  // namespace
 
 namespace testing {
 SetupApiResources OutstandingSetupApiResources() {
-    return SetupApiResources{g_sets.Count(), g_localAllocations};
+    return SetupApiResources{g_sets.Count(), g_localAllocations.load()};
 }
 }  // namespace testing
 

@@ -9,6 +9,7 @@ namespace hwtk3::sim {
 // driver, which answers every other path as absent.
 platform::HANDLE NotebookDeviceHost::Open(const std::string& path, platform::DWORD desiredAccess,
                                           platform::DWORD& error) {
+    Notebook::Access access(notebook_);
     if (notebook_.batteries.Serves(path)) return notebook_.batteries.Open(path, error);
     return acpi_.Open(path, desiredAccess, error);
 }
@@ -16,6 +17,7 @@ platform::HANDLE NotebookDeviceHost::Open(const std::string& path, platform::DWO
 platform::BOOL NotebookDeviceHost::IoControl(platform::HANDLE device, platform::DWORD code, const void* in,
                                              platform::DWORD inSize, void* out, platform::DWORD outSize,
                                              platform::DWORD* bytesReturned, platform::DWORD& error) {
+    Notebook::Access access(notebook_);
     if (notebook_.batteries.Owns(device)) {
         return notebook_.batteries.IoControl(device, code, in, inSize, out, outSize, bytesReturned, error);
     }
@@ -28,12 +30,16 @@ platform::BOOL NotebookDeviceHost::IoControl(platform::HANDLE device, platform::
 }
 
 platform::BOOL NotebookDeviceHost::Close(platform::HANDLE device) {
+    Notebook::Access access(notebook_);
     if (notebook_.batteries.Owns(device)) return notebook_.batteries.Close(device);
     if (notebook_.acpi.driver.Owns(device)) return acpi_.Close(device);
     ++strayHandleUses;
     return 0;
 }
 
-std::vector<std::string> NotebookDeviceHost::BatteryInterfaces() { return notebook_.batteries.Interfaces(); }
+std::vector<std::string> NotebookDeviceHost::BatteryInterfaces() {
+    Notebook::Access access(notebook_);
+    return notebook_.batteries.Interfaces();
+}
 
 }  // namespace hwtk3::sim

@@ -28,6 +28,14 @@ Notebook& ResetCurrent() {
 
 Notebook::Notebook() { InstallMachine(*this, MachineIdentity{}); }
 
+#if defined(_WIN32)
+Notebook::Access::Access(Notebook& notebook) : notebook_(notebook) {}
+Notebook::Access::~Access() = default;
+#else
+Notebook::Access::Access(Notebook& notebook) : notebook_(notebook) { notebook_.mutex_.lock(); }
+Notebook::Access::~Access() { notebook_.mutex_.unlock(); }
+#endif
+
 std::uint32_t Notebook::GetSystemFirmwareTable(std::uint32_t provider, std::uint32_t tableId, void* buffer,
                                                std::uint32_t size, std::uint32_t& error) {
     constexpr std::uint32_t kProviderRsmb = 0x52534D42;  // 'RSMB'
@@ -35,6 +43,7 @@ std::uint32_t Notebook::GetSystemFirmwareTable(std::uint32_t provider, std::uint
     constexpr std::uint32_t kErrorNotFound = 2;
     constexpr std::uint32_t kErrorInsufficientBuffer = 122;
     (void)tableId;
+    NOTEBOOK_ATOMIC();
     ++firmware.calls;
     if (provider != kProviderRsmb) {
         error = kErrorInvalidFunction;

@@ -84,9 +84,26 @@ public:
     // A pause of the library: recorded, and the virtual clock moves on.
     void Sleep(std::uint32_t milliseconds);
 
+    // Host threads may drive the notebook at once (the EC lock tests and the
+    // thread stress do): each access from the library (a port access, a
+    // pause, a device call, the firmware table service, an interface
+    // object's member) holds the notebook for its length, as a port access
+    // holds the bus. The entry points above hold it themselves; the device
+    // host and the stand-in interface object hold it with this. Recursive.
+    // (The stand-in DLLs of the Wine runs serve one host thread and hold
+    // nothing.)
+    class Access {
+    public:
+        explicit Access(Notebook& notebook);
+        ~Access();
+        Access(const Access&) = delete;
+        Access& operator=(const Access&) = delete;
+
+    private:
+        Notebook& notebook_;
+    };
+
 private:
-    // Host threads may drive the notebook at once (the EC lock tests do);
-    // each access is atomic here, as a port access is on the bus.
 #if !defined(_WIN32)
     std::recursive_mutex mutex_;
 #endif
