@@ -14,15 +14,9 @@
 #include "platform/testing.h"
 #include "sim/notebook.h"
 #include "sim/smbios_builder.h"
+#include "tests/fresh_library.h"
 
 namespace hwtk3::test {
-
-// Puts the library's process-wide state back as at load (ACPI device and
-// interface object released, binding released, modules freed, firmware
-// text, identity record and machine type emptied). Every test starts with
-// it, and with no stand-in installed (RemoveStandIns).
-void ResetLibrary();
-void RemoveStandIns();
 
 inline const char kStandinPath[] = HWTK3_SIM_DIR "/libWinRing0.so";
 inline const char kPartialStandinPath[] = HWTK3_SIM_DIR "/libWinRing0WithoutReadPhysicalMemory.so";
