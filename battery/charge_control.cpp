@@ -38,25 +38,23 @@ std::uint8_t Switched(std::uint8_t byte, bool enable) {
 bool ShowsWanted(std::uint8_t byte, bool enable) { return ((byte & kChargingOffBit) == 0) == enable; }
 
 // One write of EC address 0x04F8 and its read-back, all eight bits
-// compared. The byte is written back only when the EC answered its read
-// (the other seven bits are the EC's own); otherwise the attempt fails with
-// its usual lines. A read-back the EC never answered is a failure too,
-// whatever value it seems to carry.
+// compared, as one EC session (nothing but the exchanges between them).
+// The byte is written back only when the EC answered its read (the other
+// seven bits are the EC's own); otherwise the attempt fails. A read-back
+// the EC never answered is a failure too, whatever value it seems to
+// carry. Each line reports a byte the EC answered, so an unanswered read
+// prints none.
 bool SwitchMachineType(bool enable) {
-    std::uint8_t wanted = 0;
-    bool written = false;
-    {
-        ec::Transaction readModifyWrite;  // no other program's write between our read and ours
-        std::uint8_t original = 0;
-        const bool answered = ec::Ec25CRead(kChargeSwitchAddress, original);
-        std::printf(kMsgOriginal4F8, original);
-        wanted = Switched(original, enable);
-        written = answered && ec::Ec25CWrite(kChargeSwitchAddress, wanted);
-    }
+    ec::Session session;
+    std::uint8_t original = 0;
+    const bool answered = ec::Ec25CRead(kChargeSwitchAddress, original);
+    if (answered) std::printf(kMsgOriginal4F8, original);
+    const std::uint8_t wanted = Switched(original, enable);
+    const bool written = answered && ec::Ec25CWrite(kChargeSwitchAddress, wanted);
     std::uint8_t readBack = 0;
-    const bool answered = ec::Ec25CRead(kChargeSwitchAddress, readBack);
-    std::printf(kMsgReadBack4F8, readBack);
-    return written && answered && readBack == wanted;
+    const bool readBackAnswered = ec::Ec25CRead(kChargeSwitchAddress, readBack);
+    if (readBackAnswered) std::printf(kMsgReadBack4F8, readBack);
+    return written && readBackAnswered && readBack == wanted;
 }
 
 bool SetMachineType(bool enable) {
@@ -68,10 +66,13 @@ bool SetMachineType(bool enable) {
 }
 
 // Passes of one write and up to three read-backs of EC RAM 0xD2, the bank
-// identifier after each failed pass. 0xD2 is read with a look at OBF, so
+// identifier after each failed pass. Every read here looks at OBF once, so
 // that a slow EC's stale data port is neither written back (the other
-// seven bits are firmware flags) nor taken for a read-back; a pass whose
-// read the EC did not answer writes nothing and goes on with its read-backs.
+// seven bits are firmware flags), nor taken for a read-back, nor printed as
+// the EC's byte; a pass whose read the EC did not answer writes nothing and
+// goes on with its read-backs. The read and the write are one EC session;
+// each read-back and the bank read are one of their own, between the
+// 1000 ms pauses.
 bool SetEcRam(bool enable) {
     for (int pass = 0; pass < kPasses; ++pass) {
         if (pass > 0) {
@@ -80,16 +81,17 @@ bool SetEcRam(bool enable) {
             std::fputs(enable ? kMsgSetCharging : kMsgSetDischarging, stdout);
         }
         {
-            ec::Transaction readModifyWrite;
+            ec::Session readModifyWrite;
             std::uint8_t original = 0;
-            const bool answered = ec::Ec62ReadAnswered(kChargeSwitchRamIndex, original);
-            std::printf(kMsgOriginalD2, original);
-            if (answered) ec::Ec62Write(kChargeSwitchRamIndex, Switched(original, enable));
+            if (ec::Ec62ReadAnswered(kChargeSwitchRamIndex, original)) {
+                std::printf(kMsgOriginalD2, original);
+                ec::Ec62Write(kChargeSwitchRamIndex, Switched(original, enable));
+            }
         }
         for (int readBack = 0; readBack < kReadBacksPerPass; ++readBack) {
             std::uint8_t value = 0;
             const bool answered = ec::Ec62ReadAnswered(kChargeSwitchRamIndex, value);
-            std::printf(kMsgReadBackD2, value);
+            if (answered) std::printf(kMsgReadBackD2, value);
             if (answered && ShowsWanted(value, enable)) {
                 std::fputs(enable ? kMsgSuccessCharging : kMsgSuccessDischarging, stdout);
                 return true;
@@ -97,7 +99,8 @@ bool SetEcRam(bool enable) {
             std::fputs(enable ? kMsgStillDischarging : kMsgStillCharging, stdout);
             platform::Sleep(kRetryPauseMs);
         }
-        std::printf(kMsgBankId, static_cast<unsigned>(ec::Ec62Read(kEcRamBankIdIndex)));
+        std::uint8_t bank = 0;
+        if (ec::Ec62ReadAnswered(kEcRamBankIdIndex, bank)) std::printf(kMsgBankId, static_cast<unsigned>(bank));
     }
     return false;
 }
@@ -107,9 +110,13 @@ bool SetEcRam(bool enable) {
 
 using namespace hwtk3;
 
+// The published read: the data port 20 ms after the index, no OBF look.
+// Nothing is read when the EC never took the command, and that is reported
+// as the failure value 0, as with the binding down, not as a byte.
 unsigned char Diag_GetBatteryChargeState(void) {
     if (!hwio::HwioReady()) return 0;
-    return ec::Ec62Read(battery::kChargeSwitchRamIndex);
+    std::uint8_t byte = 0;
+    return ec::Ec62Read(battery::kChargeSwitchRamIndex, byte) ? byte : 0;
 }
 
 bool Diag_SetBatteryChargeEnabled(bool enabled) {
@@ -121,7 +128,7 @@ bool Diag_SetBatteryChargeEnabled(bool enabled) {
 bool Diag_IsBatteryChargeEnabled(void) {
     if (!hwio::HwioReady() || smbios::MachineType() == 0) return false;
     std::uint8_t byte = 0;
-    const bool answered = ec::Ec25CRead(battery::kChargeSwitchAddress, byte);
+    if (!ec::Ec25CRead(battery::kChargeSwitchAddress, byte)) return false;
     std::printf(battery::kMsgData4F8, byte);
-    return answered && (byte & battery::kChargingOffBit) == 0;
+    return (byte & battery::kChargingOffBit) == 0;
 }

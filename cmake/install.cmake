@@ -55,3 +55,16 @@ if(HWTK3_TESTS AND NOT HWTK3_SANITIZE)
     COMMAND ${PROJECT_SOURCE_DIR}/tests/consumer/run ${CMAKE_BINARY_DIR} ${CMAKE_BINARY_DIR}/install-test)
   set_tests_properties(install.consumer PROPERTIES TIMEOUT 300)
 endif()
+
+# The licence and the release notes, where a Debian package keeps them
+# (the licence as its copyright file).
+install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR} RENAME copyright)
+set(VERSION ${PROJECT_VERSION})
+configure_file(${PROJECT_SOURCE_DIR}/release/hwtk3-diag.1 ${CMAKE_BINARY_DIR}/hwtk3-diag.1 @ONLY)
+execute_process(COMMAND gzip -9n -c ${CMAKE_BINARY_DIR}/hwtk3-diag.1
+  OUTPUT_FILE ${CMAKE_BINARY_DIR}/hwtk3-diag.1.gz COMMAND_ERROR_IS_FATAL ANY)
+install(FILES ${CMAKE_BINARY_DIR}/hwtk3-diag.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
+set(HWTK3_DEB_MAINTAINER "the hwtk3 authors <hwtk3@example.org>" CACHE STRING
+  "Maintainer field of the Debian package")
+include(${PROJECT_SOURCE_DIR}/cmake/deb.cmake)

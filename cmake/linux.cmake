@@ -36,6 +36,11 @@ if(HWTK3_TSAN)
   add_link_options(${HWTK3_TSAN_FLAGS})
 endif()
 
+# A library that calls the C library only through another one still names
+# it, as every shared object on the system does: the compiler driver links
+# as needed and would drop it.
+set(HWTK3_LINK_LIBC -Wl,--no-as-needed)
+
 add_library(hwtk3_objects OBJECT ${HWTK3_SOURCES})
 target_include_directories(hwtk3_objects PUBLIC ${PROJECT_SOURCE_DIR})
 target_compile_options(hwtk3_objects PRIVATE ${HWTK3_WARNINGS})
@@ -66,6 +71,7 @@ set_target_properties(hwtk3_shared PROPERTIES LINK_DEPENDS ${PROJECT_SOURCE_DIR}
 add_library(vqmitf_provider SHARED platform/vqmitf_provider_linux.cpp)
 target_include_directories(vqmitf_provider PRIVATE ${PROJECT_SOURCE_DIR})
 set_target_properties(vqmitf_provider PROPERTIES OUTPUT_NAME VQMITF CXX_VISIBILITY_PRESET hidden)
+target_link_options(vqmitf_provider PRIVATE ${HWTK3_LINK_LIBC})
 
 # The port-I/O library of a real Linux machine.
 add_library(winring0_provider SHARED platform/winring0_provider_linux.cpp)
@@ -73,6 +79,15 @@ set_target_properties(winring0_provider PROPERTIES OUTPUT_NAME WinRing0
   CXX_VISIBILITY_PRESET hidden)
 target_include_directories(winring0_provider PRIVATE ${PROJECT_SOURCE_DIR})
 target_compile_options(winring0_provider PRIVATE ${HWTK3_WARNINGS})
+# The same source with the entry point that points it at a fake machine's
+# files and ports: for the unit tests only, never installed or packaged.
+set(HWTK3_TEST_LIB_DIR ${CMAKE_BINARY_DIR}/test-lib)
+add_library(winring0_provider_testing SHARED platform/winring0_provider_linux.cpp)
+set_target_properties(winring0_provider_testing PROPERTIES OUTPUT_NAME WinRing0Testing
+  CXX_VISIBILITY_PRESET hidden LIBRARY_OUTPUT_DIRECTORY ${HWTK3_TEST_LIB_DIR})
+target_include_directories(winring0_provider_testing PRIVATE ${PROJECT_SOURCE_DIR})
+target_compile_options(winring0_provider_testing PRIVATE ${HWTK3_WARNINGS})
+target_compile_definitions(winring0_provider_testing PRIVATE HWTK3_PROVIDER_TESTING)
 
 # Virtual notebook, shared so that the stand-ins and the test process drive
 # one and the same machine.
@@ -84,6 +99,7 @@ set_target_properties(hwtk3sim PROPERTIES LIBRARY_OUTPUT_DIRECTORY ${HWTK3_SIM_D
 function(hwtk3_standin target output)
   add_library(${target} SHARED ${ARGN})
   target_link_libraries(${target} PRIVATE hwtk3sim)
+  target_link_options(${target} PRIVATE ${HWTK3_LINK_LIBC})
   set_target_properties(${target} PROPERTIES
     OUTPUT_NAME ${output}
     LIBRARY_OUTPUT_DIRECTORY ${HWTK3_SIM_DIR}
@@ -138,9 +154,11 @@ if(HWTK3_TESTS)
   target_link_libraries(hwtk3_tests PRIVATE hwtk3_diag_core hwtk3_static hwtk3sim GTest::gtest_main)
   target_compile_definitions(hwtk3_tests PRIVATE
     HWTK3_SIM_DIR="${HWTK3_SIM_DIR}" HWTK3_LIB_DIR="${CMAKE_BINARY_DIR}/lib"
-    HWTK3_BIN_DIR="${CMAKE_BINARY_DIR}/bin")
+    HWTK3_BIN_DIR="${CMAKE_BINARY_DIR}/bin" HWTK3_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
   set_target_properties(hwtk3_tests PROPERTIES BUILD_RPATH "${HWTK3_SIM_DIR}")
   add_dependencies(hwtk3_tests hwtk3-diag winring0_standin winring0_standin_partial winring0_provider hwtk3_shared)
+  target_compile_definitions(hwtk3_tests PRIVATE HWTK3_TEST_LIB_DIR="${HWTK3_TEST_LIB_DIR}")
+  add_dependencies(hwtk3_tests winring0_provider_testing)
   gtest_discover_tests(hwtk3_tests DISCOVERY_TIMEOUT 60)
   # Every test starts from the state of a freshly loaded library, so one
   # process running them all (or any filter of them) gives the same results.
@@ -159,6 +177,11 @@ if(benchmark_FOUND)
   target_compile_definitions(hwtk3_bench PRIVATE HWTK3_SIM_DIR="${HWTK3_SIM_DIR}")
   set_target_properties(hwtk3_bench PROPERTIES BUILD_RPATH "${HWTK3_SIM_DIR}")
   add_dependencies(hwtk3_bench winring0_standin)
+endif()
+
+# The Python binding's test equipment (python/CMakeLists.txt).
+if(HWTK3_TESTS AND NOT HWTK3_SANITIZE)
+  add_subdirectory(python)
 endif()
 
 # Installation and the package files for consumers.

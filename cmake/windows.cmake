@@ -18,9 +18,11 @@ target_link_libraries(hwtk3 PRIVATE setupapi)
 # declaration (cmake/hwtk3.def), so that a Visual C++ host binds them too.
 target_sources(hwtk3 PRIVATE ${PROJECT_SOURCE_DIR}/cmake/hwtk3.def)
 
-# Stand-ins: self-contained, on real time, scenarios from the environment.
+# Stand-ins: self-contained, on real time, scenarios from the environment;
+# each says through an entry point of its own that it is the virtual
+# notebook (sim/standin/standin_identity.h).
 function(hwtk3_standin target output)
-  add_library(${target} SHARED ${HWTK3_SIM_SOURCES} ${ARGN})
+  add_library(${target} SHARED ${HWTK3_SIM_SOURCES} ${PROJECT_SOURCE_DIR}/sim/standin/standin_identity.cpp ${ARGN})
   target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR})
   target_compile_definitions(${target} PRIVATE HWTK3_SIM_STANDALONE)
   set_target_properties(${target} PROPERTIES PREFIX "" IMPORT_PREFIX "lib" OUTPUT_NAME ${output})

@@ -40,6 +40,11 @@ constexpr platform::DWORD kReadPauseMs = 200;
 constexpr std::uint32_t kDutyPerLevel = 2;
 constexpr std::uint32_t kDutyBase = 50;
 
+// Outputs on failure, on every path: an output delivered by an earlier step
+// of the call stays written; the failing step's outputs and those of every
+// later step keep the caller's values. Every step writes its outputs only
+// when it succeeds.
+//
 // The machine-type path. Its operations fail while the port-I/O binding is
 // down (the first one then fails before any port access) or when the EC does
 // not answer; the path then returns false at once, with no line of its own.

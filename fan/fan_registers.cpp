@@ -114,43 +114,48 @@ std::uint32_t TachometerRegister(const ec::RamWindow& window) {
 
 // The EC RAM bit and the Fan0 control flag have opposite polarities: a set
 // 0x02 in 0xF4D3 means manual control, a set 0x80 in the flag EC control.
-// The read-modify-write is one EC transaction, so no other program can
-// change the register between our read and our write. The flag is written
-// back only when the EC answered its read: the other seven bits are the
-// EC's own (fan and charging firmware flags), and a byte it never sent
-// would overwrite them. False when the switch was not made.
+// The read-modify-write is one EC session, so no other program can change
+// the register between our read and our write. The flag is written back
+// only when the EC answered its read: the other seven bits are the EC's
+// own (fan and charging firmware flags), and a byte it never sent would
+// overwrite them. Its line is printed once the byte went out; the result
+// says whether the EC took it. False when the switch was not made.
 bool SwitchFanControl(bool manual) {
-    ec::Transaction transaction;
+    ec::Session session;
+    if (!session.Bound()) return false;
     if (smbios::MachineType() == 0) {
         const std::uint8_t control = ec::WindowRead(ec::EcRamWindow381, kRegPwmFanControl);
         const std::uint8_t updated = manual ? static_cast<std::uint8_t>(control | kPwmManualBit)
                                             : static_cast<std::uint8_t>(control & ~kPwmManualBit);
         ec::WindowWrite(ec::EcRamWindow381, kRegPwmFanControl, updated);
-        return transaction.Bound();
+        return true;
     }
     std::uint8_t flag = 0;
     if (!ec::Fan0ControlFlagRead(flag)) return false;
     std::printf(kMsgReadFan0Flag, flag);
     const std::uint8_t updated = manual ? static_cast<std::uint8_t>(flag & ~kFan0EcControlBit)
                                         : static_cast<std::uint8_t>(flag | kFan0EcControlBit);
-    if (!ec::Fan0ControlFlagWrite(updated)) return false;
-    std::printf(kMsgSetFan0Flag, updated);
-    return true;
+    const ec::Delivery delivery = ec::Fan0ControlFlagWrite(updated);
+    if (delivery.sent) std::printf(kMsgSetFan0Flag, updated);
+    return delivery.taken;
 }
 
 }  // namespace
 
-// Each operation reports only what the EC answered: a read the EC did not
-// answer, or a write it did not take, fails the operation without a line.
+// Each read reports only what the EC answered: a read the EC did not
+// answer fails the operation without its line. A write's line is printed
+// once its byte went out; the result says whether the EC took it. Each
+// operation is one EC session (the dispatch pauses between them).
 bool MachineTypeDutyWrite(std::uint32_t duty) {
     if (!hwio::HwioReady()) return false;
-    if (!ec::Fan0DutyWrite(static_cast<std::uint8_t>(duty & 0xFF))) return false;
-    std::printf(kMsgFan0Duty, duty);
-    return true;
+    const ec::Delivery delivery = ec::Fan0DutyWrite(static_cast<std::uint8_t>(duty & 0xFF));
+    if (delivery.sent) std::printf(kMsgFan0Duty, duty);
+    return delivery.taken;
 }
 
 bool MachineTypeTachometerRead(std::int32_t& rpm) {
-    if (!hwio::HwioReady()) return false;
+    ec::Session session;  // both halves of the count, back to back
+    if (!session.Bound()) return false;
     std::uint8_t high = 0;
     if (!ec::Ec25CRead(kRegMachineTachometerHigh, high)) return false;
     std::printf(kMsgTachoHigh, high);
@@ -182,28 +187,38 @@ bool MachineTypeTemperatureRead(std::int32_t& temperature) {
 using namespace hwtk3;
 using namespace hwtk3::fan;
 
-// AMD map.
+// AMD map. Each export's register steps are one EC session; the pause
+// after the last step is made with the EC free.
 
 int Diag_AMDSetFanRPM(int rpm) {
-    if (!hwio::HwioReady()) return 0;
-    const std::uint32_t value = AmdRegisterFromRpm(rpm);
-    ec::WindowWrite(ec::EcRamWindowFD61, kRegAmdTargetHigh, HighByte(value));
-    ec::WindowWrite(ec::EcRamWindowFD61, kRegAmdTargetLow, LowByte(value));
+    {
+        ec::Session session;
+        if (!session.Bound()) return 0;
+        const std::uint32_t value = AmdRegisterFromRpm(rpm);
+        ec::WindowWrite(ec::EcRamWindowFD61, kRegAmdTargetHigh, HighByte(value));
+        ec::WindowWrite(ec::EcRamWindowFD61, kRegAmdTargetLow, LowByte(value));
+    }
     platform::Sleep(kStepPauseMs);
     return 1;
 }
 
 int Diag_AMDGetFanRPM(int* rpm) {
-    if (!hwio::HwioReady()) return 0;
-    const std::uint32_t value = TachometerRegister(ec::EcRamWindowFD61);
-    *rpm = AmdRpmFromCount(InvertedCount(HighByte(value), LowByte(value)));
+    {
+        ec::Session session;
+        if (!session.Bound()) return 0;
+        const std::uint32_t value = TachometerRegister(ec::EcRamWindowFD61);
+        *rpm = AmdRpmFromCount(InvertedCount(HighByte(value), LowByte(value)));
+    }
     platform::Sleep(kStepPauseMs);
     return 1;
 }
 
 int Diag_AMDGetCpuTemperature(int* temperature) {
-    if (!hwio::HwioReady()) return 0;
-    *temperature = ec::WindowRead(ec::EcRamWindowFD61, kRegCpuTemperature);
+    {
+        ec::Session session;
+        if (!session.Bound()) return 0;
+        *temperature = ec::WindowRead(ec::EcRamWindowFD61, kRegCpuTemperature);
+    }
     platform::Sleep(kStepPauseMs);
     return 1;
 }
@@ -211,30 +226,39 @@ int Diag_AMDGetCpuTemperature(int* temperature) {
 // PWM map.
 
 bool Diag_FanState2(int* temperature, int* rpm) {
-    if (!hwio::HwioReady()) return false;
-    *temperature = ec::WindowRead(ec::EcRamWindow381, kRegCpuTemperature);
-    platform::Sleep(kStepPauseMs);
-    *rpm = static_cast<std::int32_t>(TachometerRegister(ec::EcRamWindow381));
+    {
+        ec::Session session;
+        if (!session.Bound()) return false;
+        *temperature = ec::WindowRead(ec::EcRamWindow381, kRegCpuTemperature);
+        platform::Sleep(kStepPauseMs);
+        *rpm = static_cast<std::int32_t>(TachometerRegister(ec::EcRamWindow381));
+    }
     platform::Sleep(kStepPauseMs);
     return true;
 }
 
 int Diag_GetFanCurState2(tFanState* state) {
-    if (!hwio::HwioReady()) return 0;
-    const std::uint8_t control = ec::WindowRead(ec::EcRamWindow381, kRegPwmFanControl);
-    state->manual = (control & kPwmManualBit) != 0 ? 1 : 0;
-    platform::Sleep(kStepPauseMs);
-    state->speed = ec::WindowRead(ec::EcRamWindow381, kRegPwmSpeedSetting);
-    platform::Sleep(kStepPauseMs);
-    state->rpm = TachometerRegister(ec::EcRamWindow381);
+    {
+        ec::Session session;
+        if (!session.Bound()) return 0;
+        const std::uint8_t control = ec::WindowRead(ec::EcRamWindow381, kRegPwmFanControl);
+        state->manual = (control & kPwmManualBit) != 0 ? 1 : 0;
+        platform::Sleep(kStepPauseMs);
+        state->speed = ec::WindowRead(ec::EcRamWindow381, kRegPwmSpeedSetting);
+        platform::Sleep(kStepPauseMs);
+        state->rpm = TachometerRegister(ec::EcRamWindow381);
+    }
     platform::Sleep(kStepPauseMs);
     return 1;
 }
 
 int Diag_SetFanSpeed2(unsigned int speed) {
-    if (!hwio::HwioReady()) return 0;
-    const std::uint32_t setting = speed > kPwmMaxSetting ? kPwmMaxSetting : speed;
-    ec::WindowWrite(ec::EcRamWindow381, kRegPwmSpeedSetting, static_cast<std::uint8_t>(setting));
+    {
+        ec::Session session;
+        if (!session.Bound()) return 0;
+        const std::uint32_t setting = speed > kPwmMaxSetting ? kPwmMaxSetting : speed;
+        ec::WindowWrite(ec::EcRamWindow381, kRegPwmSpeedSetting, static_cast<std::uint8_t>(setting));
+    }
     platform::Sleep(kStepPauseMs);
     return 1;
 }
@@ -242,7 +266,6 @@ int Diag_SetFanSpeed2(unsigned int speed) {
 // 0 also when the machine-type EC did not answer the flag's read or take
 // its write: the fan is then not known to be in the mode asked for.
 int Diag_SetFanManual2(int manual) {
-    if (!hwio::HwioReady()) return 0;
     if (!SwitchFanControl(manual != 0)) return 0;
     platform::Sleep(kStepPauseMs);
     return 1;
@@ -277,7 +300,8 @@ int Diag_ZLKDGetFanSpeed2(int* rpm) {
 
 // Each byte of the target is announced as it goes out, so the exchange is
 // driven step by step; a byte the EC was not ready for is not sent and not
-// announced, and the export fails.
+// announced, and the export fails, as it does when the EC does not take
+// the last byte in time.
 int Diag_ZLKDSetFanSpeed2(unsigned int rpm) {
     if (!hwio::HwioReady()) return 0;
     const std::uint32_t count = ZlkdCountFromRpm(rpm);
@@ -287,7 +311,7 @@ int Diag_ZLKDSetFanSpeed2(unsigned int rpm) {
     std::printf(kMsgZlkdTarget, count, value, value, high, low);
 
     {
-        // One EC transaction; the pause after it is made with the EC free.
+        // One EC session; the pause after it is made with the EC free.
         ec::Exchange exchange(ec::EcPort68);
         if (exchange.SendCommand(ec::kCmdTachometerWrite)) {
             std::printf(kMsgZlkdPortWrite, ec::kCmdTachometerWrite, ec::EcPort68.command);

@@ -13,9 +13,10 @@ namespace hwtk3::fan {
 
 // Machine-type map. The dispatch calls these without testing the port-I/O
 // binding itself, so each one tests it: while the binding is down they fail
-// (false) without touching a port, printing or writing their output. They
-// also fail, without their line and output, when the EC does not answer a
-// read or take a byte.
+// (false) without touching a port, printing or writing their output. A read
+// the EC does not answer fails them without its line and output; the duty
+// write prints its line once the byte went out and fails when the EC did
+// not take it.
 //
 // Sends the low 8 bits of `duty` as the Fan0 duty.
 bool MachineTypeDutyWrite(std::uint32_t duty);

@@ -12,14 +12,14 @@ constexpr std::uint32_t kEc62ReadIndexPauseMs = 20;
 // Pause inside Ec62Write after the command and after the index.
 constexpr std::uint32_t kEc62WritePauseMs = 1;
 
-// Guarded by the binding lock: how deep the current holder's transactions
+// Guarded by the binding lock: how deep the current holder's sessions
 // nest, and whether its outermost one got the shared mutex.
-int g_transactionDepth = 0;
+int g_sessionDepth = 0;
 bool g_sharedMutexHeld = false;
 
-// The handle to the shared mutex, opened by the first transaction that
-// finds none and closed when the binding is released, or at the latest when
-// the library is unloaded, so loading and unloading us leaks nothing.
+// The handle to the shared mutex, opened by the first session that finds
+// none and closed when the binding is released, or at the latest when the
+// library is unloaded, so loading and unloading us leaks nothing.
 class SharedMutex {
 public:
     ~SharedMutex() { Close(); }
@@ -45,65 +45,46 @@ void AcquireSharedMutex() {
     g_sharedMutexHeld = wait == platform::kWaitObject0 || wait == platform::kWaitAbandoned;
 }
 
+std::uint64_t Since(std::uint64_t start) {
+    const std::uint64_t now = platform::GetTickCount64();
+    return now > start ? now - start : 0;
+}
+
 bool Holds(std::uint8_t status, std::uint8_t mask, bool wanted) { return ((status & mask) != 0) == wanted; }
 
-// One poll of a wait. The poll that opens an exchange also reads and drops
-// answer bytes left in the data port by an exchange we gave up on: OBF set
-// before we have sent anything can only be such a byte. Nothing waiting
-// costs nothing: the status read is the one the wait makes anyway.
-std::uint8_t PollStatus(const CommandChannel& channel, int* staleBudget) {
-    std::uint8_t status = hwio::ReadPort(channel.command);
-    while (staleBudget != nullptr && *staleBudget > 0 && (status & kStatusOBF) != 0) {
-        --*staleBudget;
-        hwio::ReadPort(channel.data);
-        status = hwio::ReadPort(channel.command);
-    }
-    return status;
-}
+// The EC took our last byte.
+bool Taken(std::uint8_t status) { return (status & kStatusIBF) == 0; }
+// The EC answered: it took our last byte and put its answer in the data
+// port. An EC has taken the byte before it answers it, so OBF and IBF both
+// set is no answer; it is what a channel that is not there reads (0xFF).
+bool Answered(std::uint8_t status) { return (status & kStatusOBF) != 0 && Taken(status); }
 
-bool PollUntil(const CommandChannel& channel, std::uint8_t mask, bool wanted, int* staleBudget = nullptr) {
-    for (int poll = 0; poll < kWaitPollLimit; ++poll) {
-        if (Holds(PollStatus(channel, staleBudget), mask, wanted)) return true;
-        platform::Sleep(kPollPauseMs);
-    }
-    return false;
-}
-
-int CountedPoll(int count, std::uint8_t mask, bool wanted, int* staleBudget = nullptr) {
+// The published counted waits: `count` polls, 1 ms apart. The IBF wait
+// opens the firmware-version exchange and drops stale bytes as it polls.
+int CountedPoll(int count, std::uint8_t mask, bool wanted, bool drain) {
+    int staleBytes = 0;
     for (int poll = 0; poll < count; ++poll) {
-        if (Holds(PollStatus(EcPort62, staleBudget), mask, wanted)) return 0;
+        std::uint8_t status = hwio::ReadPort(EcPort62.command);
+        while (drain && (status & kStatusOBF) != 0 && staleBytes < kMaxStaleBytes) {
+            ++staleBytes;
+            hwio::ReadPort(EcPort62.data);
+            status = hwio::ReadPort(EcPort62.command);
+        }
+        if (Holds(status, mask, wanted)) return 0;
         platform::Sleep(kBoundedPollPauseMs);
     }
     return -1;
 }
 
-// The IBF wait that opens an exchange.
-bool OpeningWaitIBF(const CommandChannel& channel) {
-    int staleBudget = kMaxStaleBytes;
-    return PollUntil(channel, kStatusIBF, false, &staleBudget);
-}
-
-// Ec62Read and Ec62ReadAnswered up to the data read; false when the EC did
-// not take the command or the index.
-bool Ec62SendRead(std::uint8_t index) {
-    if (!OpeningWaitIBF(EcPort62)) return false;
-    hwio::WritePort(EcPort62.command, kCmdReadEc);
-    platform::Sleep(kEc62ReadCommandPauseMs);
-    if (!WaitIBF(EcPort62)) return false;
-    hwio::WritePort(EcPort62.data, index);
-    platform::Sleep(kEc62ReadIndexPauseMs);
-    return true;
-}
-
 }  // namespace
 
-Transaction::Transaction() {
+Session::Session() {
     bound_ = hwio::HwioReady();
-    if (g_transactionDepth++ == 0 && bound_) AcquireSharedMutex();
+    if (g_sessionDepth++ == 0 && bound_) AcquireSharedMutex();
 }
 
-Transaction::~Transaction() {
-    if (--g_transactionDepth == 0 && g_sharedMutexHeld) {
+Session::~Session() {
+    if (--g_sessionDepth == 0 && g_sharedMutexHeld) {
         platform::ReleaseMutex(g_sharedMutex.Get());
         g_sharedMutexHeld = false;
     }
@@ -111,70 +92,115 @@ Transaction::~Transaction() {
 
 void CloseSharedMutex() {
     hwio::BindingLock lock;
-    if (g_transactionDepth == 0) g_sharedMutex.Close();
+    if (g_sessionDepth == 0) g_sharedMutex.Close();
 }
 
-bool WaitIBF(const CommandChannel& channel) { return PollUntil(channel, kStatusIBF, false); }
-bool WaitOBF(const CommandChannel& channel) { return PollUntil(channel, kStatusOBF, true); }
+int WaitIBFTimeout(int count) { return CountedPoll(count, kStatusIBF, false, true); }
+int WaitOBFTimeout(int count) { return CountedPoll(count, kStatusOBF, true, false); }
 
-int WaitIBFTimeout(int count) {
-    int staleBudget = kMaxStaleBytes;
-    return CountedPoll(count, kStatusIBF, false, &staleBudget);
+ExchangeDeadline::ExchangeDeadline() : start_(platform::GetTickCount64()) {}
+
+bool ExchangeDeadline::AllowsPause(std::uint32_t milliseconds) const {
+    return pauses_ < kExchangePollLimit && Since(start_) + milliseconds <= kExchangeBudgetMs;
 }
-int WaitOBFTimeout(int count) { return CountedPoll(count, kStatusOBF, true); }
 
-Exchange::Exchange(const CommandChannel& channel) : channel_(channel), answered_(transaction_.Bound()) {}
+void ExchangeDeadline::PollPause(std::uint32_t milliseconds) {
+    ++pauses_;
+    platform::Sleep(milliseconds);
+}
+
+bool ExchangeDeadline::Expired() const {
+    return pauses_ >= kExchangePollLimit || Since(start_) >= kExchangeBudgetMs;
+}
+
+bool ExchangeDeadline::TakeStaleByte() {
+    if (staleBytes_ >= kMaxStaleBytes || Expired()) return false;
+    ++staleBytes_;
+    return true;
+}
+
+// The deadline starts once the session is held: the wait for the shared
+// mutex is the session's, not the exchange's.
+Exchange::Exchange(const CommandChannel& channel) : channel_(channel), live_(session_.Bound()) {}
+
+// One poll: read the status port; the wait that opens the exchange also
+// reads and drops answer bytes left in the data port by an exchange we gave
+// up on (OBF set before we have sent anything can only be such a byte).
+// Nothing waiting costs nothing: the status read is the one the wait makes
+// anyway. The first status read happens before any pause, and the last
+// one when no further pause fits the budget.
+bool Exchange::Wait(bool (*done)(std::uint8_t status)) {
+    const bool opening = !opened_;
+    opened_ = true;
+    for (;;) {
+        std::uint8_t status = hwio::ReadPort(channel_.command);
+        while (opening && (status & kStatusOBF) != 0 && deadline_.TakeStaleByte()) {
+            hwio::ReadPort(channel_.data);
+            status = hwio::ReadPort(channel_.command);
+        }
+        if (done(status)) return true;
+        if (!deadline_.AllowsPause(kPollPauseMs)) return false;
+        deadline_.PollPause(kPollPauseMs);
+    }
+}
 
 bool Exchange::SendCommand(std::uint8_t command) {
-    if (!answered_) return false;
-    answered_ = opened_ ? WaitIBF(channel_) : OpeningWaitIBF(channel_);
-    opened_ = true;
-    if (answered_) hwio::WritePort(channel_.command, command);
-    return answered_;
+    if (live_ && (live_ = Wait(Taken))) hwio::WritePort(channel_.command, command);
+    return live_;
 }
 
 bool Exchange::WriteData(std::uint8_t value) {
-    if (answered_ && (answered_ = WaitIBF(channel_))) hwio::WritePort(channel_.data, value);
-    return answered_;
+    if (live_ && (live_ = Wait(Taken))) hwio::WritePort(channel_.data, value);
+    return live_;
 }
 
 bool Exchange::Confirm() {
-    if (answered_) answered_ = WaitIBF(channel_);
-    return answered_;
+    if (live_) live_ = Wait(Taken);
+    return live_;
 }
 
 bool Exchange::ReadData(std::uint8_t& value) {
     value = kNoAnswer;
-    if (answered_ && (answered_ = WaitOBF(channel_))) value = hwio::ReadPort(channel_.data);
-    return answered_;
+    if (live_ && (live_ = Wait(Answered))) value = hwio::ReadPort(channel_.data);
+    return live_;
 }
 
-std::uint8_t Ec62Read(std::uint8_t index) {
-    Transaction transaction;
-    if (!transaction.Bound() || !Ec62SendRead(index)) return kNoAnswer;
-    return hwio::ReadPort(EcPort62.data);
+void Exchange::Pause(std::uint32_t milliseconds) {
+    if (live_) platform::Sleep(milliseconds);
 }
 
-bool Ec62ReadAnswered(std::uint8_t index, std::uint8_t& value) {
-    Transaction transaction;
+bool Exchange::ReadDataUnwaited(std::uint8_t& value, bool lookAtObf) {
     value = kNoAnswer;
-    if (!transaction.Bound() || !Ec62SendRead(index)) return false;
-    const bool answered = (hwio::ReadPort(EcPort62.command) & kStatusOBF) != 0;
-    value = hwio::ReadPort(EcPort62.data);
+    if (!live_) return false;
+    const bool answered = !lookAtObf || Answered(hwio::ReadPort(channel_.command));
+    value = hwio::ReadPort(channel_.data);
+    live_ = answered;
     return answered;
 }
 
+namespace {
+// Ec62Read and Ec62ReadAnswered: the published sequence, no OBF wait.
+bool Ec62ReadSequence(std::uint8_t index, std::uint8_t& value, bool lookAtObf) {
+    Exchange exchange(EcPort62);
+    exchange.SendCommand(kCmdReadEc);
+    exchange.Pause(kEc62ReadCommandPauseMs);
+    exchange.WriteData(index);
+    exchange.Pause(kEc62ReadIndexPauseMs);
+    return exchange.ReadDataUnwaited(value, lookAtObf);
+}
+}  // namespace
+
+bool Ec62Read(std::uint8_t index, std::uint8_t& value) { return Ec62ReadSequence(index, value, false); }
+
+bool Ec62ReadAnswered(std::uint8_t index, std::uint8_t& value) { return Ec62ReadSequence(index, value, true); }
+
 bool Ec62Write(std::uint8_t index, std::uint8_t value) {
-    Transaction transaction;
-    if (!transaction.Bound() || !OpeningWaitIBF(EcPort62)) return false;
-    hwio::WritePort(EcPort62.command, kCmdWriteEc);
-    platform::Sleep(kEc62WritePauseMs);
-    if (!WaitIBF(EcPort62)) return false;
-    hwio::WritePort(EcPort62.data, index);
-    platform::Sleep(kEc62WritePauseMs);
-    if (!WaitIBF(EcPort62)) return false;
-    hwio::WritePort(EcPort62.data, value);
-    return true;
+    Exchange exchange(EcPort62);
+    exchange.SendCommand(kCmdWriteEc);
+    exchange.Pause(kEc62WritePauseMs);
+    exchange.WriteData(index);
+    exchange.Pause(kEc62WritePauseMs);
+    return exchange.WriteData(value);
 }
 
 bool Ec25CRead(std::uint16_t address, std::uint8_t& value) {
@@ -200,21 +226,23 @@ bool Fan0ControlFlagRead(std::uint8_t& flag) {
     return exchange.ReadData(flag);
 }
 
-bool Fan0ControlFlagWrite(std::uint8_t flag) {
+namespace {
+// A three-byte write on 0x25C/0x25D that reports whether its last byte went
+// out and whether the EC took it.
+Delivery Write25C(std::uint8_t command, std::uint8_t index, std::uint8_t value) {
     Exchange exchange(EcPort25C);
-    exchange.SendCommand(kCmdFan0FlagWrite);
-    exchange.WriteData(kFan0FlagIndex);
-    exchange.WriteData(flag);
-    return exchange.Confirm();
+    exchange.SendCommand(command);
+    exchange.WriteData(index);
+    Delivery delivery;
+    delivery.sent = exchange.WriteData(value);
+    delivery.taken = exchange.Confirm();
+    return delivery;
 }
+}  // namespace
 
-bool Fan0DutyWrite(std::uint8_t duty) {
-    Exchange exchange(EcPort25C);
-    exchange.SendCommand(kCmdFan0DutyWrite);
-    exchange.WriteData(kFan0DutyIndex);
-    exchange.WriteData(duty);
-    return exchange.Confirm();
-}
+Delivery Fan0ControlFlagWrite(std::uint8_t flag) { return Write25C(kCmdFan0FlagWrite, kFan0FlagIndex, flag); }
+
+Delivery Fan0DutyWrite(std::uint8_t duty) { return Write25C(kCmdFan0DutyWrite, kFan0DutyIndex, duty); }
 
 bool CpuTemperatureRead25C(std::uint8_t& temperature) {
     Exchange exchange(EcPort25C);
@@ -240,14 +268,14 @@ bool TachometerRead68(std::uint8_t& high, std::uint8_t& low) {
 }
 
 std::uint8_t WindowRead(const RamWindow& window, std::uint16_t address) {
-    Transaction transaction;
+    Session session;
     hwio::WritePort(window.addressHigh, static_cast<std::uint8_t>(address >> 8));
     hwio::WritePort(window.addressLow, static_cast<std::uint8_t>(address & 0xFF));
     return hwio::ReadPort(window.data);
 }
 
 void WindowWrite(const RamWindow& window, std::uint16_t address, std::uint8_t value) {
-    Transaction transaction;
+    Session session;
     hwio::WritePort(window.addressHigh, static_cast<std::uint8_t>(address >> 8));
     hwio::WritePort(window.addressLow, static_cast<std::uint8_t>(address & 0xFF));
     hwio::WritePort(window.data, value);

@@ -50,13 +50,20 @@ inline constexpr std::uint8_t kFan0DutyIndex = 0x00;
 inline constexpr std::uint8_t kCpuTempIndex = 0xA0;
 
 // Pauses between status polls, in milliseconds.
-inline constexpr std::uint32_t kPollPauseMs = 5;         // WaitIBF / WaitOBF
+inline constexpr std::uint32_t kPollPauseMs = 5;         // the waits of an exchange
 inline constexpr std::uint32_t kBoundedPollPauseMs = 1;  // the counted waits on 0x66
 
 // The EC handshake has no bound of its own: a wedged EC would hang the host
-// tool. We give up after this many polls (500 ms of pauses) and drop the
+// tool. Each exchange gets one budget, shared by all its waits and by its
+// stale-byte drain, as an OS EC driver bounds a whole transaction rather
+// than each poll, so an exchange costs at most its fixed pauses plus this,
+// whatever the EC does. The budget is time, not a poll count: a 5 ms pause
+// can take 15.6 ms on a Windows timer. A wait that runs out abandons the
 // rest of the exchange.
-inline constexpr int kWaitPollLimit = 100;
+inline constexpr std::uint32_t kExchangeBudgetMs = 500;
+// Backstop: the poll pauses one exchange may make even if the clock stood
+// still (as many as the budget holds at the nominal pause).
+inline constexpr int kExchangePollLimit = static_cast<int>(kExchangeBudgetMs / kPollPauseMs);
 
 // Byte returned for a read the EC never answered (what a floating bus reads).
 inline constexpr std::uint8_t kNoAnswer = 0xFF;
@@ -64,7 +71,7 @@ inline constexpr std::uint8_t kNoAnswer = 0xFF;
 // A byte the EC hands out after we stopped waiting for it stays in the data
 // port with OBF set, and would pass for the answer of the next exchange on
 // that channel. The opening wait of every exchange reads and drops such
-// bytes, at most this many (an EC that never stops sending cannot hold us).
+// bytes, at most this many (a bus that floats reads OBF set for ever).
 inline constexpr int kMaxStaleBytes = 32;
 
 // Other programs on a factory station (hardware monitors, fan
@@ -72,27 +79,29 @@ inline constexpr int kMaxStaleBytes = 32;
 // through this named mutex; a transaction of ours interleaved with one of
 // theirs would send a byte to the wrong register.
 inline constexpr const char kSharedEcMutexName[] = "Global\\Access_EC";
-// How long a transaction waits for the other programs before it goes ahead
+// How long a session waits for the other programs before it goes ahead
 // anyway: never worse than not asking at all.
 inline constexpr std::uint32_t kSharedEcMutexWaitMs = 50;
 
-// Holds the EC for one transaction (one command-channel or window sequence,
-// the firmware-version read, a read-modify-write): the binding lock and,
-// where the system has it and it can be had in time, the shared mutex
-// above; an abandoned mutex counts as held. A mutex that could not be
-// opened is asked for again by the next transaction. Transactions nest: an
-// inner one rides on the outer one's hold. Pauses between transactions are
-// made with no lock held, so a fan settle never blocks the other programs.
+// Holds the EC for one session: a run of exchanges with only the short
+// step pauses between them (one export, or one phase of an export between
+// its long pauses). It holds the binding lock and, where the system has it
+// and it can be had in time, the shared mutex above, which is asked for
+// once per session, not per exchange; an abandoned mutex counts as held. A
+// mutex that could not be opened is asked for again by the next session.
+// Sessions nest: an inner one rides on the outer one's hold. The long
+// pauses (a fan settling, the charge read-back pauses) are made with no
+// session open, so they never block the other programs or our own threads.
 //
-// Bound() tells whether the port-I/O binding was up when the transaction
-// began; the binding lock keeps it so until the transaction ends. A
-// transaction that is not bound touches no port.
-class Transaction {
+// Bound() tells whether the port-I/O binding was up when the session
+// began; the binding lock keeps it so until the session ends. A session
+// that is not bound touches no port.
+class Session {
 public:
-    Transaction();
-    ~Transaction();
-    Transaction(const Transaction&) = delete;
-    Transaction& operator=(const Transaction&) = delete;
+    Session();
+    ~Session();
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
     bool Bound() const { return bound_; }
 
 private:
@@ -101,12 +110,8 @@ private:
 };
 
 // Closes the shared EC mutex, if we hold a handle to it. Called when the
-// binding is released; the next transaction opens it again.
+// binding is released; the next session opens it again.
 void CloseSharedMutex();
-
-// Polls until IBF clears / OBF sets; false when kWaitPollLimit polls pass.
-bool WaitIBF(const CommandChannel& channel);
-bool WaitOBF(const CommandChannel& channel);
 
 // Counted waits on EcPort62: at most `count` status reads, each failing one
 // followed by a 1 ms pause. 0 when the condition was met, -1 otherwise.
@@ -115,54 +120,93 @@ bool WaitOBF(const CommandChannel& channel);
 int WaitIBFTimeout(int count);
 int WaitOBFTimeout(int count);
 
-// One exchange on a command channel. The steps run in order; once a wait
-// runs out the exchange is abandoned: later steps send nothing and reads
-// yield kNoAnswer, so a dead EC costs one wait, not one per step. Each step
-// tells whether it went through: a write whether the EC was ready to take
-// the byte, a read whether the EC answered.
+// The time one exchange may still spend waiting: kExchangeBudgetMs from
+// its start, fixed pauses included, and kExchangePollLimit poll pauses.
+class ExchangeDeadline {
+public:
+    ExchangeDeadline();
+    // True when a poll pause of `milliseconds` still ends within the budget.
+    bool AllowsPause(std::uint32_t milliseconds) const;
+    void PollPause(std::uint32_t milliseconds);
+    bool Expired() const;
+    // The drain's share: true while another stale byte may be dropped.
+    bool TakeStaleByte();
+
+private:
+    std::uint64_t start_;
+    int pauses_ = 0;
+    int staleBytes_ = 0;
+};
+
+// Whether a write went out, and whether the EC took it.
+struct Delivery {
+    bool sent = false;   // the last byte was written to the port
+    bool taken = false;  // and a status read showed the EC took it
+};
+
+// One exchange on a command channel, a session of its own unless one is
+// open. The steps run in order; once a wait runs out the exchange is
+// abandoned: later steps send nothing, pause not, and reads yield
+// kNoAnswer. Each step tells whether it went through: a write whether the
+// EC was ready to take the byte, a read whether the EC answered.
 class Exchange {
 public:
     explicit Exchange(const CommandChannel& channel);
 
     bool SendCommand(std::uint8_t command);  // EcSendCommand
     bool WriteData(std::uint8_t value);      // EcWriteData
-    bool ReadData(std::uint8_t& value);      // EcReadData; kNoAnswer when unanswered
+    // EcReadData; kNoAnswer when unanswered. An answer is OBF set with IBF
+    // clear: a floating bus, which reads 0xFF, answers nothing.
+    bool ReadData(std::uint8_t& value);
     // Waits for the EC to take the last byte written. Nothing else tells
     // that a write's last byte arrived; a caller that reports the write as
     // made asks for it.
     bool Confirm();
+    // A fixed pause of the sequence (the EcPort62 exchanges have them).
+    void Pause(std::uint32_t milliseconds);
+    // Takes the data port as it is, without waiting for OBF: true when the
+    // exchange got this far. With `lookAtObf`, one status read just before
+    // decides instead: true only when it showed an answer, as ReadData
+    // counts one (the byte is the EC's).
+    bool ReadDataUnwaited(std::uint8_t& value, bool lookAtObf);
 
 private:
-    Transaction transaction_;
+    bool Wait(bool (*done)(std::uint8_t status));
+
+    Session session_;
     const CommandChannel& channel_;
+    ExchangeDeadline deadline_;
     bool opened_ = false;
-    bool answered_;
+    bool live_;
 };
 
 // EC RAM on 0x62/0x66 through the ACPI read and write commands.
 //
 // Ec62Read takes the data port 20 ms after the index without looking at
-// OBF: with a slow EC that is whatever the port holds. Ec62ReadAnswered
+// OBF: with a slow EC that is whatever the port holds. It is true when the
+// EC took the command and the index went out (the data port was read);
+// otherwise nothing was read and `value` is kNoAnswer. Ec62ReadAnswered
 // makes the same exchange with one status read just before the data read,
 // and is true only when that read showed OBF, i.e. when the byte is the
-// EC's answer; a caller that writes back a byte derived from the read, or
-// judges a write by it, needs this.
-std::uint8_t Ec62Read(std::uint8_t index);
+// EC's answer; a caller that prints the byte, writes back a byte derived
+// from it, or judges a write by it, needs this.
+bool Ec62Read(std::uint8_t index, std::uint8_t& value);
 bool Ec62ReadAnswered(std::uint8_t index, std::uint8_t& value);
-// True when the EC took every byte.
+// True when every byte went out (the published sequence has no status read
+// after the value).
 bool Ec62Write(std::uint8_t index, std::uint8_t value);
 
 // EC RAM above 0xFF through 0x25C/0x25D, address high byte first. The read
 // is true when the EC answered (value kNoAnswer otherwise), the write when
-// the EC took every byte.
+// the EC was ready for every byte.
 bool Ec25CRead(std::uint16_t address, std::uint8_t& value);
 bool Ec25CWrite(std::uint16_t address, std::uint8_t value);
 
-// Fixed exchanges of the machine-type EC on 0x25C/0x25D; same rule, and the
+// Fixed exchanges of the machine-type EC on 0x25C/0x25D; same rule. The
 // two writes end with Confirm.
 bool Fan0ControlFlagRead(std::uint8_t& flag);
-bool Fan0ControlFlagWrite(std::uint8_t flag);
-bool Fan0DutyWrite(std::uint8_t duty);
+Delivery Fan0ControlFlagWrite(std::uint8_t flag);
+Delivery Fan0DutyWrite(std::uint8_t duty);
 bool CpuTemperatureRead25C(std::uint8_t& temperature);
 
 // Fixed exchanges of the ZLKD EC on 0x68/0x6C; same rule.
@@ -170,7 +214,8 @@ bool CpuTemperatureRead68(std::uint8_t& temperature);  // three bytes come back;
 bool TachometerRead68(std::uint8_t& high, std::uint8_t& low);
 
 // Indexed EC RAM windows: address high, address low, then the data port.
-// A window has no handshake: the EC cannot tell us it did not answer.
+// A window has no handshake: the EC cannot tell us it did not answer. Each
+// access is a session of its own unless one is open.
 std::uint8_t WindowRead(const RamWindow& window, std::uint16_t address);
 void WindowWrite(const RamWindow& window, std::uint16_t address, std::uint8_t value);
 

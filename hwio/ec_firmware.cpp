@@ -49,8 +49,8 @@ using namespace hwtk3;
 // longer answer, reported as incomplete rather than written past the text.
 int Diag_GetECFirmwareVer2(char* buffer, int length) {
     if (!hwio::HwioReady()) return 0;
-    ec::Transaction transaction;
-    if (!transaction.Bound()) return 0;
+    ec::Session session;  // the whole read, one session
+    if (!session.Bound()) return 0;
     if (ec::WaitIBFTimeout(hwio::kFirmwareWaitPolls) == -1) {
         std::fputs(hwio::kMsgIbfTimeout, stdout);
         return 0;

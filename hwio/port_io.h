@@ -40,10 +40,10 @@ bool HwioReady();
 
 // The binding and every use of its entry points share one in-process,
 // recursive lock: Diag_InitHWIO and Diag_FreeHWIO change the binding with it
-// held, and an EC transaction holds it from start to end, so a host thread
-// calling Diag_FreeHWIO cannot unload the library under a transaction that
+// held, and an EC session holds it from start to end, so a host thread
+// calling Diag_FreeHWIO cannot unload the library under a session that
 // another thread is running. A holder tests HwioReady under the lock. It
-// also guards the EC firmware version text and the EC transaction state.
+// also guards the EC firmware version text and the EC session state.
 //
 // Order of the library's locks, outermost first (a thread holding one may
 // take only those after it):
@@ -53,7 +53,7 @@ bool HwioReady();
 //   3. the module lock of the platform layer (each LoadLibraryA/FreeLibrary).
 // The ACPI device lock and the ACPI interface object's lock (acpi/) are
 // never held together with 1 or 2. Nothing held under the binding lock
-// reaches back to 1: the one identity value an EC transaction reads,
+// reaches back to 1: the one identity value an EC session reads,
 // MachineType, is read without a lock, and the identity record's lock
 // checks (where assertions are compiled in) that its thread does not hold
 // this one.

@@ -2,14 +2,16 @@
 #ifndef HWTK3_PLATFORM_OS_INTERNAL_H
 #define HWTK3_PLATFORM_OS_INTERNAL_H
 
+#include <cstdint>
 #include <string>
 
 #include "platform/platform.h"
 
 namespace hwtk3::platform::internal {
 
-// The OS pause behind Sleep.
+// The OS pause behind Sleep, and the OS clock behind GetTickCount64.
 void OsSleep(DWORD milliseconds);
+std::uint64_t OsTickCount64();
 
 // Module bookkeeping shared by both loaders: the path override a test set
 // for a module name (copied into `path`; false when there is none), and the

@@ -13,4 +13,10 @@ void OsSleep(DWORD milliseconds) {
     while (nanosleep(&request, &remaining) != 0 && errno == EINTR) request = remaining;
 }
 
+std::uint64_t OsTickCount64() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::uint64_t>(now.tv_sec) * 1000u + static_cast<std::uint64_t>(now.tv_nsec) / 1000000u;
+}
+
 }  // namespace hwtk3::platform::internal

@@ -57,6 +57,11 @@ void SetLastError(DWORD error);
 // Blocks the calling thread. Tests may divert it to a virtual clock.
 void Sleep(DWORD milliseconds);
 
+// Milliseconds since the system started, from a clock that never goes back
+// and is not set by the user. Windows: GetTickCount64; Linux: CLOCK_MONOTONIC.
+// Tests may divert it to the same virtual clock as Sleep.
+std::uint64_t GetTickCount64();
+
 // Devices opened by path: the ACPI control driver ("\\.\ZORDACPI") and
 // battery class devices. On Linux a device nobody serves fails to open with
 // ERROR_FILE_NOT_FOUND, as on a Windows machine without that driver.

@@ -5,6 +5,7 @@
 namespace hwtk3::platform {
 namespace {
 testing::SleepHook g_sleepHook = nullptr;
+testing::TickCountHook g_tickCountHook = nullptr;
 void* g_sleepContext = nullptr;
 }  // namespace
 
@@ -16,9 +17,15 @@ void Sleep(DWORD milliseconds) {
     internal::OsSleep(milliseconds);
 }
 
+std::uint64_t GetTickCount64() {
+    if (g_tickCountHook != nullptr) return g_tickCountHook(g_sleepContext);
+    return internal::OsTickCount64();
+}
+
 namespace testing {
-void SetSleepHook(SleepHook hook, void* context) {
+void SetSleepHook(SleepHook hook, void* context, TickCountHook tickCount) {
     g_sleepHook = hook;
+    g_tickCountHook = hook != nullptr ? tickCount : nullptr;
     g_sleepContext = context;
 }
 }  // namespace testing

@@ -4,6 +4,7 @@
 #ifndef HWTK3_PLATFORM_TESTING_H
 #define HWTK3_PLATFORM_TESTING_H
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -11,10 +12,13 @@
 
 namespace hwtk3::platform::testing {
 
-// Diverts Sleep: the hook receives each pause instead of the OS. Pass
-// nullptr to restore the real Sleep.
+// Diverts Sleep: the hook receives each pause instead of the OS. With a
+// tick-count hook as well, GetTickCount64 asks it instead of the OS, so
+// that deadlines run on the same virtual clock as the pauses. Pass nullptr
+// to restore the real Sleep and clock.
 using SleepHook = void (*)(DWORD milliseconds, void* context);
-void SetSleepHook(SleepHook hook, void* context);
+using TickCountHook = std::uint64_t (*)(void* context);
+void SetSleepHook(SleepHook hook, void* context, TickCountHook tickCount = nullptr);
 
 // Makes LoadLibraryA(name) open `path` instead of the file the ordinary
 // search would find; an empty path makes the load fail as for a missing

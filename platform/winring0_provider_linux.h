@@ -40,23 +40,27 @@ struct Hwtk3ProviderReport {
     // Port accesses outside 0x62/0x66 (the other channels and windows).
     std::uint32_t otherPortAccesses;
     std::uint32_t physicalMemoryReads;
+    // Bytes for 0x62/0x66 not sent because the EC was busy with someone
+    // else's exchange at that moment; their exchange was dropped.
+    std::uint32_t rawEcBytesHeldBack;
 };
 
 // Fills `report` (counters since the last InitializeOls).
 __attribute__((visibility("default"))) void Hwtk3ProviderGetReport(Hwtk3ProviderReport* report);
 
-// Test hook: every raw port access goes to these functions instead of the
-// machine's ports, and InitializeOls grants port access without iopl().
-// Null functions restore the machine's ports.
+// Raw port access of a fake machine.
 using Hwtk3PortIn = std::uint8_t (*)(std::uint16_t port);
 using Hwtk3PortOut = void (*)(std::uint16_t port, std::uint8_t value);
-__attribute__((visibility("default"))) void Hwtk3ProviderUsePorts(Hwtk3PortIn in, Hwtk3PortOut out);
 
 }  // extern "C"
 
-// The variable that moves every file the provider and hwtk3-diag read
-// (/sys/..., /dev/mem) under another root directory, for tests.
-inline constexpr const char kHwtk3SysfsRootVariable[] = "HWTK3_SYSFS_ROOT";
+// Only the provider's test build (libWinRing0Testing.so, never installed)
+// has this entry point, looked up with dlsym: every file it reads (/sys/...,
+// /dev/mem) is taken under `root` ("" for the machine's own), and every raw
+// port access goes to `in`/`out`; with both set, InitializeOls grants port
+// access without iopl(). Null functions restore the machine's ports.
+inline constexpr const char kHwtk3ProviderTestingEntry[] = "Hwtk3ProviderUseFakeMachine";
+using Hwtk3ProviderUseFakeMachineFn = void (*)(const char* root, Hwtk3PortIn in, Hwtk3PortOut out);
 
 // The kernel lockdown mode selected in `root`/sys/kernel/security/lockdown,
 // the word in brackets of "none [integrity] confidentiality"; "" when the

@@ -113,18 +113,20 @@ bool EcModel::Decodes(std::uint16_t port) const {
     return false;
 }
 
-EcModel::ChannelFaults EcModel::FaultsOf(int index) const {
+EcModel::ChannelFaults EcModel::FaultsAt(int index, int access) const {
+    if (FaultsEnded(access)) return ChannelFaults{};
     ChannelFaults effective = faults[index];
-    const bool from = access_ >= accessFault.at;
+    const bool from = access >= accessFault.at;
     if (accessFault.kind == AccessFault::Kind::IbfStuckFrom && from) effective.ibfStuck = true;
     if (accessFault.kind == AccessFault::Kind::ObfNeverFrom && from) effective.obfNever = true;
+    if (accessFault.kind == AccessFault::Kind::FloatingFrom && from) effective.floating = true;
     return effective;
 }
 
 // The answer the current access waits for (a status read) or takes (a data
 // read: the byte already in the port is delivered, the rest is not) is
-// taken back; a late one comes again kLateMs from now, unless the EC takes
-// a new command before then.
+// taken back; a late one comes again `delayMs` from now, unless the EC
+// takes a new command before then.
 void EcModel::Withdraw(ChannelState& channel, bool statusRead, bool late) {
     std::deque<std::uint8_t> withdrawn;
     if (statusRead && channel.obf) {
@@ -136,7 +138,7 @@ void EcModel::Withdraw(ChannelState& channel, bool statusRead, bool late) {
     channel.output.clear();
     if (late && !withdrawn.empty()) {
         channel.late = std::move(withdrawn);
-        channel.lateAt = clock_.NowMs() + kLateMs;
+        channel.lateAt = clock_.NowMs() + accessFault.delayMs;
     }
 }
 
@@ -192,7 +194,7 @@ void EcModel::Run(ChannelState& channel, std::uint64_t at) {
     channel.activeCommand = -1;
     channel.parameters.clear();
     channel.output.assign(answer.begin(), answer.end());
-    channel.nextReadyAt = at + latencyMs;
+    channel.nextReadyAt = at + AnswerLatency();
 }
 
 std::uint8_t EcModel::In(std::uint16_t port) {
@@ -207,8 +209,9 @@ std::uint8_t EcModel::In(std::uint16_t port) {
     ChannelState* channel = ChannelFor(port, &index);
     if (channel == nullptr) return 0xFF;
     const ChannelFaults channelFaults = FaultsOf(index);
+    if (channelFaults.floating) return 0xFF;  // nobody drives the bus
     Update(*channel, channelFaults);
-    const bool struck = access_ == accessFault.at;
+    const bool struck = access_ == accessFault.at && !FaultsEnded();
     if (struck && (accessFault.kind == AccessFault::Kind::DropAt || accessFault.kind == AccessFault::Kind::LateAt)) {
         Withdraw(*channel, port == channel->command, accessFault.kind == AccessFault::Kind::LateAt);
     }
@@ -223,7 +226,7 @@ std::uint8_t EcModel::In(std::uint16_t port) {
             channel->readPending = false;
             channel->readAnswered = true;
         }
-        channel->nextReadyAt = clock_.NowMs() + latencyMs;
+        channel->nextReadyAt = clock_.NowMs() + AnswerLatency();
         Update(*channel, channelFaults);
     }
     return value;
@@ -244,11 +247,20 @@ void EcModel::Out(std::uint16_t port, std::uint8_t value) {
     int index = 0;
     ChannelState* channel = ChannelFor(port, &index);
     if (channel == nullptr) return;
+    // Written while busy: the channel showed IBF (or floated) when the host
+    // could last look; a fault that begins with this very byte could not
+    // have been seen.
+    const ChannelFaults seen = FaultsAt(index, access_ - 1);
     const ChannelFaults channelFaults = FaultsOf(index);
+    if (channelFaults.floating) {  // nobody takes the byte
+        if (seen.floating) ++bytesWhileBusy;
+        return;
+    }
     Update(*channel, channelFaults);
-    if (channel->ibf || channelFaults.ibfStuck) ++bytesWhileBusy;
+    if (channel->ibf || seen.ibfStuck || seen.floating) ++bytesWhileBusy;
+    const bool late = access_ == accessFault.at && accessFault.kind == AccessFault::Kind::LateAt && !FaultsEnded();
     channel->ibf = true;
-    channel->ibfClearAt = clock_.NowMs() + latencyMs;
+    channel->ibfClearAt = clock_.NowMs() + (late ? accessFault.delayMs : latencyMs);
     channel->pending = PendingByte{port == channel->command, value};
     Update(*channel, channelFaults);
 }

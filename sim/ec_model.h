@@ -5,9 +5,9 @@
 //
 // A byte written to a channel sets IBF; the EC takes it `latencyMs` later
 // and clears IBF. When a command has all its parameter bytes, its handler
-// runs and its answer bytes are handed out one at a time, each `latencyMs`
-// after the previous one was read, with OBF set while one waits in the data
-// port. Reading the data port without OBF returns whatever it last held.
+// runs and its answer bytes are handed out one at a time, each
+// `answerLatencyMs` (unless set, `latencyMs`) after the previous one was
+// read, with OBF set while one waits in the data port. Reading the data port without OBF returns whatever it last held.
 // A new command drops the answer bytes the EC had not yet handed out, but a
 // byte already in the data port stays there, OBF set, until the host reads
 // it, as on real hardware.
@@ -39,23 +39,32 @@ public:
     struct ChannelFaults {
         bool ibfStuck = false;   // the EC never takes a byte
         bool obfNever = false;   // the EC never hands out an answer byte
+        // The channel is not there: every port of it reads 0xFF (IBF and
+        // OBF both set) and a byte written to it goes nowhere.
+        bool floating = false;
     };
+
+    // Late enough that every wait of the library has given up on it.
+    static constexpr std::uint32_t kLateMs = 501;
 
     // A fault that strikes at one host access, counted from ResetAccessCount
     // (every In and Out on a port the EC decodes, windows included).
     struct AccessFault {
         enum class Kind {
             None,
-            IbfStuckFrom,  // from access `at` on, no channel takes a byte
-            ObfNeverFrom,  // from access `at` on, no channel hands out a byte
-            DropAt,        // the answer access `at` waits for or takes is lost
-            LateAt,        // that answer comes kLateMs later instead
+            IbfStuckFrom,   // from access `at` on, no channel takes a byte
+            ObfNeverFrom,   // from access `at` on, no channel hands out a byte
+            FloatingFrom,   // from access `at` on, every channel floats
+            DropAt,         // the answer access `at` waits for or takes is lost
+            // That answer comes `delayMs` later instead; a byte written at
+            // access `at` is taken `delayMs` after it was written.
+            LateAt,
         };
         Kind kind = Kind::None;
         int at = 0;
+        std::uint32_t delayMs = kLateMs;
     };
-    // Late enough that every wait of the library has given up on it.
-    static constexpr std::uint32_t kLateMs = 501;
+
 
     explicit EcModel(Clock& clock);
 
@@ -89,9 +98,16 @@ public:
 
     void ResetAccessCount() { accesses_ = 0; }
     int Accesses() const { return accesses_; }
+    // All of EC RAM at once, hooks bypassed.
+    const std::array<std::uint8_t, 0x10000>& RamBytes() const { return ram_; }
 
     // Configuration.
     std::uint32_t latencyMs = 0;
+    std::int32_t answerLatencyMs = -1;  // >= 0: answer bytes come this slowly instead
+    // > 0: from this many accesses since ResetAccessCount on, every fault
+    // above ends, so a host that loops on a fault still returns and a test
+    // can report how many accesses it made.
+    int accessCeiling = 0;
     std::array<ChannelFaults, 3> faults{};
     std::string firmwareVersion = "ZLKD 1.07.02";  // answer to 0xA1, NUL added
     int firmwareSilentAfter = -1;  // >= 0: the answer stops after this many bytes
@@ -139,7 +155,13 @@ private:
         std::uint8_t low = 0;
     };
 
-    ChannelFaults FaultsOf(int index) const;
+    ChannelFaults FaultsOf(int index) const { return FaultsAt(index, access_); }
+    ChannelFaults FaultsAt(int index, int access) const;
+    bool FaultsEnded(int access) const { return accessCeiling > 0 && access >= accessCeiling; }
+    bool FaultsEnded() const { return FaultsEnded(access_); }
+    std::uint32_t AnswerLatency() const {
+        return answerLatencyMs >= 0 ? static_cast<std::uint32_t>(answerLatencyMs) : latencyMs;
+    }
     void Withdraw(ChannelState& channel, bool statusRead, bool late);
     void Update(ChannelState& channel, const ChannelFaults& channelFaults);
     void Take(ChannelState& channel, std::uint64_t at);

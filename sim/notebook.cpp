@@ -117,4 +117,9 @@ void Notebook::Sleep(std::uint32_t milliseconds) {
     clock.Advance(milliseconds);
 }
 
+std::uint64_t Notebook::NowMs() {
+    NOTEBOOK_ATOMIC();
+    return clock.NowMs();
+}
+
 }  // namespace hwtk3::sim

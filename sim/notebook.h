@@ -83,6 +83,9 @@ public:
 
     // A pause of the library: recorded, and the virtual clock moves on.
     void Sleep(std::uint32_t milliseconds);
+    // The clock as the library reads it (GetTickCount64), while other host
+    // threads may be pausing.
+    std::uint64_t NowMs();
 
     // Host threads may drive the notebook at once (the EC lock tests and the
     // thread stress do): each access from the library (a port access, a

@@ -23,6 +23,7 @@ public:
 
 private:
     static constexpr std::uint32_t kPageSize = 4096;
+    std::array<std::uint8_t, kPageSize>& Page(std::uint32_t number);  // made on first use, all 0xFF
     std::map<std::uint32_t, std::array<std::uint8_t, kPageSize>> pages_;
 };
 

@@ -177,6 +177,28 @@ bool ApplyScenarios(Notebook& notebook, const std::string& names) {
     return true;
 }
 
+std::string ApplyScenarioVariable(Notebook& notebook, const char* names) {
+    const std::string all = names != nullptr ? names : "";
+    std::size_t start = 0;
+    while (start <= all.size()) {
+        const std::size_t comma = all.find(',', start);
+        const std::string name = all.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+        if (!ApplyScenarios(notebook, name)) {
+            return all + " (unknown scenario \"" + name + "\": it and the names after it not applied)";
+        }
+        if (comma == std::string::npos) break;
+        start = comma + 1;
+    }
+    return all.empty() ? "default" : all;
+}
+
+namespace {
+std::string& StandinScenarioText() {
+    static std::string text = "default";
+    return text;
+}
+}  // namespace
+
 Notebook& StandinNotebook() {
 #if defined(HWTK3_SIM_STANDALONE)
     static bool configured = false;
@@ -184,12 +206,17 @@ Notebook& StandinNotebook() {
     if (!configured) {
         configured = true;
         notebook.clock.UseRealTime(true);
-        if (const char* names = std::getenv(kScenarioVariable)) ApplyScenarios(notebook, names);
+        StandinScenarioText() = ApplyScenarioVariable(notebook, std::getenv(kScenarioVariable));
     }
     return notebook;
 #else
     return Current();
 #endif
+}
+
+const std::string& StandinScenario() {
+    StandinNotebook();
+    return StandinScenarioText();
 }
 
 }  // namespace hwtk3::sim

@@ -25,11 +25,20 @@ bool ApplyScenarios(Notebook& notebook, const std::string& names);
 // The environment variable the stand-in DLLs read their scenarios from.
 inline constexpr const char kScenarioVariable[] = "HWTK3_SIM_SCENARIO";
 
+// Sets the notebook up from that variable's value (null or empty: the
+// default machine) and says what it was set up with: the names as given,
+// or "default"; an unknown name, and the names after it, are not applied,
+// and the text says so.
+std::string ApplyScenarioVariable(Notebook& notebook, const char* names);
+
 // The notebook the stand-in libraries drive. Built into a stand-in DLL of
 // its own (HWTK3_SIM_STANDALONE), it runs on real time and takes its
 // scenarios from the environment on first use; in the Linux test process it
 // is the current notebook the tests set up.
 Notebook& StandinNotebook();
+// What the stand-in notebook was set up with (ApplyScenarioVariable); on
+// Linux, where the tests set it up, "default".
+const std::string& StandinScenario();
 
 }  // namespace hwtk3::sim
 

@@ -77,7 +77,7 @@ DmiData& Dmi();
 // BIOS area takes the binding lock (and through the loader the module
 // lock) under it, and it must never be taken with the binding lock held
 // (the order is written down at hwio::BindingLock). MachineType is not
-// under it: EC transactions read that under the binding lock.
+// under it: EC sessions read that under the binding lock.
 class DmiLock {
 public:
     DmiLock();

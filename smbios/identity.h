@@ -10,7 +10,7 @@
 namespace hwtk3::smbios {
 
 // 0 at load; set only by a successful Diag_CheckMachine. Read without a
-// lock, so an EC transaction may ask for it under the binding lock (the
+// lock, so an EC session may ask for it under the binding lock (the
 // identity record's lock comes before that one).
 std::int32_t MachineType();
 

@@ -389,7 +389,7 @@ int scan_bios_area() {
     DmiLock lock;
     // The scan is one piece for the other host threads: no Diag_FreeHWIO of
     // theirs takes the binding away between our bind and our reads, and no
-    // EC transaction of theirs runs on the binding we bring up for it.
+    // EC session of theirs runs on the binding we bring up for it.
     hwio::BindingLock binding;
     const bool hostBound = hwio::HwioReady();
     if (Diag_InitHWIO() == 0) {

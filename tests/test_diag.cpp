@@ -9,6 +9,7 @@
 #include <string>
 
 #include "hwtk3_version.h"
+#include "sim/scenario.h"
 #include "tests/support.h"
 #include "tools/diag_machine.h"
 #include "tools/diag_report.h"
@@ -297,6 +298,31 @@ TEST_F(DiagTest, VersionAndUsage) {
     EXPECT_TRUE(diag::VirtualNotebookOption("--scenario"));
     EXPECT_TRUE(diag::VirtualNotebookOption("--fast"));
     EXPECT_FALSE(diag::VirtualNotebookOption("--steps"));
+}
+
+// The stand-in DLLs set their notebook up from HWTK3_SIM_SCENARIO and tell
+// hwtk3-diag.exe what they were set up with, an unknown name included.
+TEST(StandinScenarioTest, VariableSetsUpTheNotebookAndSaysWhat) {
+    struct Case {
+        const char* variable;
+        const char* text;
+        bool slow;  // slow-ec applied
+        bool stuck;  // ibf-stuck applied
+    };
+    const Case cases[] = {
+        {nullptr, "default", false, false},
+        {"", "default", false, false},
+        {"slow-ec,ibf-stuck", "slow-ec,ibf-stuck", true, true},
+        {"slow-ec,ibf-stuk,ibf-stuck",
+         "slow-ec,ibf-stuk,ibf-stuck (unknown scenario \"ibf-stuk\": it and the names after it not applied)", true,
+         false},
+    };
+    for (const Case& c : cases) {
+        sim::Notebook notebook;
+        EXPECT_EQ(sim::ApplyScenarioVariable(notebook, c.variable), c.text) << (c.variable ? c.variable : "null");
+        EXPECT_EQ(notebook.ec.latencyMs != 0, c.slow) << c.text;
+        EXPECT_EQ(notebook.ec.faults[0].ibfStuck, c.stuck) << c.text;
+    }
 }
 
 }  // namespace

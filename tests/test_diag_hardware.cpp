@@ -1,20 +1,24 @@
 // hwtk3-diag --hardware and the real Linux provider, on a fake sysfs tree
-// under a root of our own (HWTK3_SYSFS_ROOT): SMBIOS tables, power
-// supplies, and an ec_sys "io" file holding the virtual notebook's EC RAM.
-// The provider's raw port accesses go to the virtual notebook through its
-// test hook, so nothing here touches this machine's ports.
+// in a folder of our own: SMBIOS tables, power supplies, an ec_sys "io"
+// file holding the virtual notebook's EC RAM, and /dev/mem. The provider's
+// test build (its own file name, never installed) is pointed at that
+// folder, and its raw port accesses at the virtual notebook, through its
+// testing entry point; nothing here touches this machine's ports. The
+// shipped provider is checked to have no such seam.
 #include <dlfcn.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <fstream>
 #include <iterator>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -32,11 +36,67 @@ using diag::Options;
 using diag::Report;
 using Bytes = std::vector<std::uint8_t>;
 
-constexpr char kProvider[] = HWTK3_LIB_DIR "/libWinRing0.so";
+constexpr char kProvider[] = HWTK3_TEST_LIB_DIR "/libWinRing0Testing.so";
+constexpr char kShippedProvider[] = HWTK3_LIB_DIR "/libWinRing0.so";
 constexpr char kEcIo[] = "/sys/kernel/debug/ec/ec0/io";
+constexpr char kDevMem[] = "/dev/mem";
+constexpr std::uint8_t kObf = 0x01;
+constexpr std::uint8_t kIbf = 0x02;
 
 std::uint8_t NotebookIn(std::uint16_t port) { return sim::Current().ReadIoPortByte(port); }
 void NotebookOut(std::uint16_t port, std::uint8_t value) { sim::Current().WriteIoPortByte(port, value); }
+
+// The kernel's EC driver beside us: one exchange of its own on 0x62/0x66,
+// over the notebook's EC. Time goes by in status reads of 0x66. After
+// `startsAt` of them the kernel's exchange holds the EC: for `busyReads`
+// reads with a byte the EC has not taken yet (`busyStatus` ORed in), then
+// for `answerReads` reads with a byte of its answer in the data port (OBF)
+// until the kernel reads it; -1 for ever. Counted: every byte written to
+// 0x62/0x66 and every data-port read while that exchange holds the EC.
+struct KernelExchange {
+    enum class Phase { Free, Busy, Answer };
+    int startsAt = 0;
+    int busyReads = 0;
+    std::uint8_t busyStatus = kIbf;
+    int answerReads = 0;
+
+    int statusReads = 0;
+    int bytesSentIntoIt = 0;
+    int answersTaken = 0;
+
+    Phase At(int t) const {
+        if (t < startsAt) return Phase::Free;
+        t -= startsAt;
+        if (busyReads < 0 || t < busyReads) return Phase::Busy;
+        t -= busyReads;
+        return answerReads < 0 || t < answerReads ? Phase::Answer : Phase::Free;
+    }
+    // Between two status reads the EC stays as the last one showed it.
+    Phase Now() const { return At(statusReads > 0 ? statusReads - 1 : 0); }
+};
+KernelExchange g_kernel;
+constexpr std::uint8_t kKernelsAnswer = 0x5A;
+
+bool IsEc62(std::uint16_t port) { return port == 0x62 || port == 0x66; }
+
+std::uint8_t KernelIn(std::uint16_t port) {
+    if (port == 0x66) {
+        const KernelExchange::Phase phase = g_kernel.At(g_kernel.statusReads++);
+        const std::uint8_t status = NotebookIn(port);
+        if (phase == KernelExchange::Phase::Busy) return status | g_kernel.busyStatus;
+        return phase == KernelExchange::Phase::Answer ? status | kObf : status;
+    }
+    if (port == 0x62 && g_kernel.Now() == KernelExchange::Phase::Answer) {
+        ++g_kernel.answersTaken;
+        return kKernelsAnswer;
+    }
+    return NotebookIn(port);
+}
+
+void KernelOut(std::uint16_t port, std::uint8_t value) {
+    if (IsEc62(port) && g_kernel.Now() != KernelExchange::Phase::Free) ++g_kernel.bytesSentIntoIt;
+    NotebookOut(port, value);
+}
 
 void WriteFile(const std::string& path, const std::string& text) {
     std::filesystem::create_directories(std::filesystem::path(path).parent_path());
@@ -47,9 +107,23 @@ void WriteBytes(const std::string& path, const Bytes& bytes) {
     WriteFile(path, std::string(bytes.begin(), bytes.end()));
 }
 
+// `bytes` at `offset` of the file, which is created or extended (sparse).
+void WriteBytesAt(const std::string& path, std::uint64_t offset, const Bytes& bytes) {
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    if (!std::filesystem::exists(path)) std::ofstream(path, std::ios::binary).flush();
+    std::fstream file(path, std::ios::binary | std::ios::in | std::ios::out);
+    file.seekp(static_cast<std::streamoff>(offset));
+    file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
 Bytes ReadBytes(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+std::string ReadText(const std::string& path) {
+    const Bytes bytes = ReadBytes(path);
+    return std::string(bytes.begin(), bytes.end());
 }
 
 class HardwareTest : public NotebookTest {
@@ -61,16 +135,17 @@ protected:
         root_ = pattern;
         provider_ = dlopen(kProvider, RTLD_NOW | RTLD_LOCAL);
         ASSERT_NE(provider_, nullptr) << dlerror();
-        usePorts_ = reinterpret_cast<decltype(usePorts_)>(dlsym(provider_, "Hwtk3ProviderUsePorts"));
+        useFakeMachine_ =
+            reinterpret_cast<Hwtk3ProviderUseFakeMachineFn>(dlsym(provider_, kHwtk3ProviderTestingEntry));
         getReport_ = reinterpret_cast<decltype(getReport_)>(dlsym(provider_, "Hwtk3ProviderGetReport"));
-        ASSERT_NE(usePorts_, nullptr);
+        ASSERT_NE(useFakeMachine_, nullptr);
         ASSERT_NE(getReport_, nullptr);
-        usePorts_(NotebookIn, NotebookOut);
-        setenv(kHwtk3SysfsRootVariable, root_.c_str(), 1);
+        UsePorts(NotebookIn, NotebookOut);
+        diag::testing::UseMachineAt(root_, kProvider);
     }
     void TearDown() override {
-        if (usePorts_ != nullptr) usePorts_(nullptr, nullptr);
-        unsetenv(kHwtk3SysfsRootVariable);
+        if (useFakeMachine_ != nullptr) useFakeMachine_("", nullptr, nullptr);
+        diag::testing::UseMachineAt("", "");
         platform::testing::SetFirmwareTableDirectory(nullptr);
         platform::internal::SetPowerSupplyRoot(nullptr);
         platform::testing::SetDeviceHost(nullptr);
@@ -110,6 +185,7 @@ protected:
         WriteBytes(EcIoPath(), ram);
     }
     std::string EcIoPath() const { return root_ + kEcIo; }
+    void UsePorts(Hwtk3PortIn in, Hwtk3PortOut out) { useFakeMachine_(root_.c_str(), in, out); }
 
     // `setup` runs on the prepared machine, before the sequence.
     Report RunDiag(Options options, const std::function<void()>& setup = {}) {
@@ -117,7 +193,8 @@ protected:
         EXPECT_TRUE(diag::PrepareMachine(options, error)) << error;
         if (setup) setup();
         // Our pauses on the notebook's clock, whatever the tool set.
-        platform::testing::SetSleepHook([](platform::DWORD ms, void*) { sim::Current().Sleep(ms); }, nullptr);
+        platform::testing::SetSleepHook([](platform::DWORD ms, void*) { sim::Current().Sleep(ms); }, nullptr,
+                                        [](void*) { return sim::Current().clock.NowMs(); });
         Capture();
         std::FILE* lines = std::tmpfile();
         Report report = diag::RunSequence(options, lines);
@@ -154,7 +231,7 @@ protected:
     std::string root_;
     std::string output_;
     void* provider_ = nullptr;
-    void (*usePorts_)(Hwtk3PortIn, Hwtk3PortOut) = nullptr;
+    Hwtk3ProviderUseFakeMachineFn useFakeMachine_ = nullptr;
     void (*getReport_)(Hwtk3ProviderReport*) = nullptr;
 };
 
@@ -323,16 +400,30 @@ protected:
         deinit_ = reinterpret_cast<void (*)()>(dlsym(provider_, "DeinitializeOls"));
         in_ = reinterpret_cast<std::uint8_t (*)(std::uint16_t)>(dlsym(provider_, "ReadIoPortByte"));
         out_ = reinterpret_cast<void (*)(std::uint16_t, std::uint8_t)>(dlsym(provider_, "WriteIoPortByte"));
-        ASSERT_TRUE(init_ && deinit_ && in_ && out_);
+        readMemory_ = reinterpret_cast<decltype(readMemory_)>(dlsym(provider_, "ReadPhysicalMemory"));
+        ASSERT_TRUE(init_ && deinit_ && in_ && out_ && readMemory_);
     }
     void TearDown() override {
         if (deinit_ != nullptr) deinit_();
         HardwareTest::TearDown();
     }
+    // The firmware version's answer to 0xA1, one byte per OBF, as the
+    // library takes it.
+    std::string FirmwareText() {
+        std::string text;
+        for (int poll = 0; poll < 40; ++poll) {
+            if ((in_(0x66) & kObf) == 0) continue;
+            const std::uint8_t byte = in_(0x62);
+            if (byte == 0) break;
+            text += static_cast<char>(byte);
+        }
+        return text;
+    }
     int (*init_)() = nullptr;
     void (*deinit_)() = nullptr;
     std::uint8_t (*in_)(std::uint16_t) = nullptr;
     void (*out_)(std::uint16_t, std::uint8_t) = nullptr;
+    std::uint32_t (*readMemory_)(std::uintptr_t, std::uint8_t*, std::uint32_t, std::uint32_t) = nullptr;
     Bytes ram_;
 };
 
@@ -359,7 +450,11 @@ TEST_F(ProviderEcFileTest, ReadAndWriteCommandsGoThroughTheFileAtTheirIndex) {
     out_(0x66, 0x80);
     out_(0x62, 0xFF);
     EXPECT_EQ(in_(0x62), ram_[0xFF]);
-    EXPECT_EQ(sim::Current().trace.PortAccesses(), 0);  // none of it reached a port
+    // No byte of it reached the EC, and its data port was never read; the
+    // status reads before each command were the EC's own.
+    EXPECT_EQ(sim::Current().trace.Count(sim::Event::Kind::PortWrite, 0x66), 0);
+    EXPECT_EQ(sim::Current().trace.Count(sim::Event::Kind::PortWrite, 0x62), 0);
+    EXPECT_EQ(sim::Current().trace.Count(sim::Event::Kind::PortRead, 0x62), 0);
     const Hwtk3ProviderReport report = ProviderReport();
     EXPECT_EQ(report.ecRamReadsViaFile, 2u);
     EXPECT_EQ(report.ecRamWritesViaFile, 1u);
@@ -367,19 +462,16 @@ TEST_F(ProviderEcFileTest, ReadAndWriteCommandsGoThroughTheFileAtTheirIndex) {
     EXPECT_TRUE(report.ecIoWritable);
 }
 
-TEST_F(ProviderEcFileTest, OtherCommandsFollowTheRawPortsUntilTheNextEcRamCommand) {
+TEST_F(ProviderEcFileTest, OtherCommandsGoToTheEcUntilTheirAnswerEnds) {
     ASSERT_EQ(init_(), 1);
     sim::Current().trace.Clear();
     out_(0x66, 0xA1);  // firmware version: to the EC itself
-    std::string text;
-    for (int i = 0; i < 40; ++i) {
-        if ((in_(0x66) & 0x01) == 0) continue;
-        const std::uint8_t byte = in_(0x62);
-        if (byte == 0) break;
-        text += static_cast<char>(byte);
-    }
-    EXPECT_EQ(text, "ZLKD 1.07.02");
+    EXPECT_EQ(FirmwareText(), "ZLKD 1.07.02");
     EXPECT_GT(sim::Current().trace.Count(sim::Event::Kind::PortRead, 0x62), 0);
+    // After the text's NUL the data port holds nothing of ours: not read.
+    const int readsAfterText = sim::Current().trace.Count(sim::Event::Kind::PortRead, 0x62);
+    EXPECT_EQ(in_(0x62), 0xFF);
+    EXPECT_EQ(sim::Current().trace.Count(sim::Event::Kind::PortRead, 0x62), readsAfterText);
     // A data byte while no command waits for one is dropped, not sent.
     out_(0x66, 0x80);
     out_(0x62, 0x10);
@@ -452,37 +544,368 @@ TEST_F(ProviderEcFileTest, ChargeSwitchKeepsTheOtherBitsThroughTheFile) {
     Diag_FreeHWIO();
 }
 
+// The kernel's EC driver runs an exchange of its own on 0x62/0x66 while
+// the library reads the firmware version (the one command that stays on
+// the raw ports beside ec_sys) or EC RAM through the file: the library
+// waits while the EC is busy, never writes a byte into that exchange,
+// never takes the kernel's answer, and gives up within its own bound when
+// the EC stays busy.
+TEST_F(HardwareTest, EcExchangesWaitForTheKernelsExchangeAndNeverJoinIt) {
+    enum class Before { Nothing, NoEcSysFile, EcRamReadThroughFile, FirmwareRead, ShortFirmwareRead };
+    struct Row {
+        const char* name;
+        Before before;
+        KernelExchange kernel;
+        bool chargeState;  // the EC RAM read instead of the firmware version
+        bool succeeds;
+        const char* line;
+        int ecWrites;  // bytes written to 0x62/0x66
+    };
+    // {startsAt, busyReads, busyStatus, answerReads}
+    const KernelExchange quiet{}, busyAWhile{0, 40}, busyForEver{0, -1, kIbf | kObf};
+    const KernelExchange answerAWhile{0, 0, kIbf, 40}, answerForEver{0, 0, kIbf, -1};
+    const char* const kText = "EC FW:=ZLKD 1.07.02=\n";
+    const char* const kIbfTimeout = "WaitIBFTimeout timeout!!\n";
+    const Row rows[] = {
+        {"EC busy for a while right after InitializeOls", Before::Nothing, busyAWhile, false, true, kText, 1},
+        {"EC busy for ever (status 0x03)", Before::Nothing, busyForEver, false, false, kIbfTimeout, 0},
+        {"kernel's answer waiting after an EC RAM read through the file", Before::EcRamReadThroughFile,
+         answerAWhile, false, true, kText, 1},
+        {"kernel's answer never taken", Before::EcRamReadThroughFile, answerForEver, false, false, kIbfTimeout, 0},
+        {"kernel's answer after our complete firmware read", Before::FirmwareRead, answerAWhile, false, true, kText,
+         1},
+        {"the rest of our own text after a short read", Before::ShortFirmwareRead, quiet, false, true, kText, 1},
+        {"EC RAM read through the file while the EC is busy", Before::Nothing, busyAWhile, true, true, "", 0},
+        {"EC RAM read through the file after our firmware read, kernel's answer waiting", Before::FirmwareRead,
+         answerForEver, true, false, "", 0},
+        {"EC RAM read on the raw ports while the EC is busy", Before::NoEcSysFile, busyAWhile, true, true, "", 2},
+        {"EC RAM read on the raw ports, kernel's answer never taken", Before::NoEcSysFile, answerForEver, true, false,
+         "", 0},
+    };
+    constexpr std::uint64_t kEndsWithinMs = 1000;  // far above the exports' own bounds: they end
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        ResetLibrary();
+        // A charge byte that neither failure value (0, 0xFF) can pass for.
+        sim::ResetCurrent().chargeSwitch.Set(sim::ChargeSwitch::kRamByte, 0x95);
+        InstallMachine();
+        const std::uint8_t chargeByte = ReadBytes(EcIoPath())[0xD2];
+        ASSERT_EQ(chargeByte, 0x95);
+        if (row.before == Before::NoEcSysFile) std::filesystem::remove(EcIoPath());
+        g_kernel = KernelExchange{};
+        UsePorts(KernelIn, KernelOut);
+        platform::testing::OverrideModulePath("WinRing0.dll", kProvider);
+        Capture();
+        ASSERT_EQ(Diag_InitHWIO(), 1);
+        char text[16] = {};
+        switch (row.before) {
+            case Before::Nothing:
+            case Before::NoEcSysFile:
+                break;
+            case Before::EcRamReadThroughFile:
+                EXPECT_EQ(Diag_GetBatteryChargeState(), chargeByte);
+                break;
+            case Before::FirmwareRead:
+                EXPECT_EQ(Diag_GetECFirmwareVer2(text, sizeof text), 1);
+                break;
+            case Before::ShortFirmwareRead:
+                EXPECT_EQ(Diag_GetECFirmwareVer2(text, 4), 0);
+                break;
+        }
+        g_kernel = row.kernel;
+        sim::Current().trace.Clear();
+        Output();
+        bool succeeded = false;
+        if (row.chargeState) {
+            const unsigned char state = Diag_GetBatteryChargeState();
+            succeeded = state == chargeByte && ProviderReport().ecRamFileFailures == 0;
+        } else {
+            succeeded = Diag_GetECFirmwareVer2(text, sizeof text) == 1;
+            EXPECT_EQ(succeeded, std::string(text) == "ZLKD 1.07.02");
+        }
+        const std::string output = Output();
+        EXPECT_EQ(succeeded, row.succeeds);
+        EXPECT_NE(output.find(row.line), std::string::npos) << output;
+        EXPECT_EQ(g_kernel.bytesSentIntoIt, 0);
+        EXPECT_EQ(g_kernel.answersTaken, 0);
+        const sim::Trace& trace = sim::Current().trace;
+        const int ecWrites =
+            trace.Count(sim::Event::Kind::PortWrite, 0x66) + trace.Count(sim::Event::Kind::PortWrite, 0x62);
+        EXPECT_EQ(ecWrites, row.ecWrites);
+        EXPECT_LE(trace.SleepTotalMs(), kEndsWithinMs);
+        Diag_FreeHWIO();
+        StopCapture();
+    }
+}
+
+// The kernel starts an exchange between the status read that showed the
+// EC free and the byte that followed it: that byte is held back, and the
+// rest of its exchange is dropped (writes not sent, reads unanswered,
+// nothing from the data port), until the next command starts afresh.
+TEST_F(ProviderEcFileTest, ByteTheEcIsNotReadyForIsHeldBackWithTheRestOfItsExchange) {
+    const sim::Trace& trace = sim::Current().trace;
+    // The firmware version command, beside the ec_sys file.
+    g_kernel = KernelExchange{1, 1};  // busy at the status read right before our command
+    UsePorts(KernelIn, KernelOut);
+    ASSERT_EQ(init_(), 1);
+    sim::Current().trace.Clear();
+    EXPECT_EQ(in_(0x66), 0x00);
+    out_(0x66, 0xA1);
+    EXPECT_EQ(trace.Count(sim::Event::Kind::PortWrite, 0x66), 0);
+    EXPECT_EQ(ProviderReport().rawEcBytesHeldBack, 1u);
+    EXPECT_EQ(ProviderReport().rawEcCommands, 0u);
+    EXPECT_EQ(in_(0x66) & kObf, 0);  // no answer comes
+    EXPECT_EQ(in_(0x62), 0xFF);
+    out_(0x62, 0x10);
+    EXPECT_EQ(trace.Count(sim::Event::Kind::PortRead, 0x62), 0);
+    EXPECT_EQ(trace.Count(sim::Event::Kind::PortWrite, 0x62), 0);
+    out_(0x66, 0xA1);  // the next command, with the EC free
+    EXPECT_EQ(trace.Count(sim::Event::Kind::PortWrite, 0x66), 1);
+    EXPECT_EQ(FirmwareText(), "ZLKD 1.07.02");
+    deinit_();
+
+    // An EC RAM write on the raw ports (no ec_sys file): the kernel starts
+    // between our command and its index.
+    std::filesystem::remove(EcIoPath());
+    const std::uint8_t before = sim::Current().ec.Ram(0xD2);
+    // Free for the opening status read, our command's and the wait's; busy
+    // at the index's.
+    g_kernel = KernelExchange{3, 1};
+    ASSERT_EQ(init_(), 1);
+    sim::Current().trace.Clear();
+    EXPECT_EQ(in_(0x66), 0x00);
+    out_(0x66, 0x81);
+    EXPECT_EQ(in_(0x66) & kIbf, 0);
+    out_(0x62, 0xD2);
+    EXPECT_EQ(in_(0x66) & kIbf, 0);
+    out_(0x62, static_cast<std::uint8_t>(~before));
+    EXPECT_EQ(trace.Count(sim::Event::Kind::PortWrite, 0x66), 1);
+    EXPECT_EQ(trace.Count(sim::Event::Kind::PortWrite, 0x62), 0);
+    EXPECT_EQ(sim::Current().ec.Ram(0xD2), before);
+    EXPECT_EQ(ProviderReport().rawEcBytesHeldBack, 1u);
+    EXPECT_EQ(g_kernel.bytesSentIntoIt, 0);
+}
+
+// Physical memory is /dev/mem at offset = address, and only while
+// InitializeOls has granted access, as the ports are.
+TEST_F(ProviderEcFileTest, PhysicalMemoryIsDevMemAtTheAddressOnlyWhileInitialised) {
+    constexpr std::uint32_t kMemSize = 0x3000;
+    Bytes memory(kMemSize);
+    for (std::uint32_t i = 0; i < kMemSize; ++i) memory[i] = static_cast<std::uint8_t>(i * 7 + i / 256);
+    WriteBytes(root_ + kDevMem, memory);
+    enum class Binding { NotInitialised, Initialised, InitialisationFailed, Deinitialised };
+    struct Row {
+        const char* name;
+        Binding binding;
+        std::uint32_t address;
+        std::uint32_t count;
+        std::uint32_t unitSize;
+        std::uint32_t copied;
+    };
+    const Row rows[] = {
+        {"before InitializeOls", Binding::NotInitialised, 0x100, 16, 1, 0},
+        {"after a refused InitializeOls", Binding::InitialisationFailed, 0x100, 16, 1, 0},
+        {"after DeinitializeOls", Binding::Deinitialised, 0x100, 16, 1, 0},
+        {"at 0", Binding::Initialised, 0, 16, 1, 16},
+        {"at an offset", Binding::Initialised, 0x1234, 0x40, 1, 0x40},
+        {"in units of 4", Binding::Initialised, 0x2000, 32, 4, 32},
+        {"running past the end: short", Binding::Initialised, kMemSize - 10, 32, 1, 10},
+        {"at the end", Binding::Initialised, kMemSize, 16, 1, 0},
+        {"past the end", Binding::Initialised, kMemSize + 0x1000, 16, 1, 0},
+        {"no whole unit", Binding::Initialised, 0, 6, 4, 0},
+    };
+    constexpr std::uint8_t kUntouched = 0xEE;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::filesystem::remove(root_ + "/sys/kernel/security/lockdown");
+        if (row.binding == Binding::InitialisationFailed) {
+            WriteFile(root_ + "/sys/kernel/security/lockdown", "none [integrity] confidentiality\n");
+            ASSERT_EQ(init_(), 0);
+        } else if (row.binding != Binding::NotInitialised) {
+            ASSERT_EQ(init_(), 1);
+            if (row.binding == Binding::Deinitialised) deinit_();
+        }
+        Bytes buffer(row.count + 8, kUntouched);
+        EXPECT_EQ(readMemory_(row.address, buffer.data(), row.count, row.unitSize), row.copied);
+        Bytes expected(row.count + 8, kUntouched);
+        std::copy_n(memory.begin() + std::min(row.address, kMemSize), row.copied, expected.begin());
+        EXPECT_EQ(buffer, expected);
+        deinit_();
+    }
+}
+
+// The library's BIOS-area scan through the provider: a /dev/mem that ends
+// before the table does gives a short read, which the library takes as
+// failed; one that ends inside the BIOS area fails the scan.
+TEST_F(HardwareTest, ShortPhysicalMemoryReadFailsTheScan) {
+    Bytes area(sim::kBiosAreaSize);
+    ASSERT_EQ(sim::Current().memory.Read(sim::kBiosAreaBase, area.data(), sim::kBiosAreaSize), sim::kBiosAreaSize);
+    std::uint16_t count = 0;
+    const Bytes table = sim::MachineTable(sim::MachineIdentity{}, count);
+    struct Row {
+        const char* name;
+        std::uint64_t size;  // of /dev/mem
+        const char* line;
+        const char* product;
+    };
+    const std::string tableShort = "ReadPhysicalMemory error! ret_len = " + std::to_string(table.size() - 100) + "\n";
+    const Row rows[] = {
+        {"whole", sim::kTableAddress + table.size(), "", "Quorvex Aero 14 K5402"},
+        {"ending 100 bytes before the table's end", sim::kTableAddress + table.size() - 100, tableShort.c_str(), ""},
+        {"ending inside the BIOS area", sim::kBiosAreaBase + 0x8000, "Failed to read DMI memory!\n", ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        ResetLibrary();
+        const std::string mem = root_ + kDevMem;
+        std::filesystem::remove(mem);
+        WriteBytesAt(mem, sim::kBiosAreaBase, area);
+        WriteBytesAt(mem, sim::kTableAddress, table);
+        std::filesystem::resize_file(mem, row.size);
+        platform::testing::OverrideModulePath("WinRing0.dll", kProvider);
+        Capture();
+        Diag_FillDMIData(true);
+        char product[64] = {};
+        Diag_GetProductName(product, sizeof product);
+        const std::string output = Output();
+        StopCapture();
+        EXPECT_NE(output.find(row.line), std::string::npos) << output;
+        EXPECT_STREQ(product, row.product);
+    }
+}
+
+// The shipped provider reads the machine's own files whatever the
+// environment says (earlier builds took every path under
+// HWTK3_SYSFS_ROOT), and has no testing entry point; the test build,
+// pointed at the same fake tree and the notebook's ports through that
+// entry point, shows what each check sees when a seam reads there. Run in children, so that a provider
+// that does get port access on this machine keeps it out of the test
+// process.
+TEST_F(HardwareTest, ShippedProviderHasNoTestSeam) {
+    const Bytes marker = {'n', 'o', 't', ' ', 'p', 'h', 'y', 's', 'i', 'c', 'a', 'l'};
+    WriteBytes(root_ + kDevMem, marker);
+    const std::string machineLockdown = Hwtk3KernelLockdownMode("");
+    constexpr int kReadFakeLockdown = 1;
+    constexpr int kReadFakeMemory = 2;
+    struct Row {
+        const char* name;
+        const char* provider;
+        bool lockdownFile;
+        int reads;
+    };
+    const Row rows[] = {
+        {"shipped, fake lockdown file", kShippedProvider, true, 0},
+        {"shipped, fake /dev/mem", kShippedProvider, false, 0},
+        {"test build, fake lockdown file", kProvider, true, machineLockdown == "integrity" ? 0 : kReadFakeLockdown},
+        {"test build, fake /dev/mem", kProvider, false, kReadFakeMemory},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string lockdown = root_ + "/sys/kernel/security/lockdown";
+        std::filesystem::remove(lockdown);
+        if (row.lockdownFile) WriteFile(lockdown, "none [integrity] confidentiality\n");
+        void* provider = dlopen(row.provider, RTLD_NOW | RTLD_LOCAL);
+        ASSERT_NE(provider, nullptr) << dlerror();
+        std::fflush(stdout);
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            setenv("HWTK3_SYSFS_ROOT", root_.c_str(), 1);
+            const auto seam =
+                reinterpret_cast<Hwtk3ProviderUseFakeMachineFn>(dlsym(provider, kHwtk3ProviderTestingEntry));
+            if (seam != nullptr) seam(root_.c_str(), NotebookIn, NotebookOut);
+            const auto init = reinterpret_cast<int (*)()>(dlsym(provider, "InitializeOls"));
+            const auto read = reinterpret_cast<std::uint32_t (*)(std::uintptr_t, std::uint8_t*, std::uint32_t,
+                                                                 std::uint32_t)>(dlsym(provider, "ReadPhysicalMemory"));
+            const auto report =
+                reinterpret_cast<void (*)(Hwtk3ProviderReport*)>(dlsym(provider, "Hwtk3ProviderGetReport"));
+            init();
+            Hwtk3ProviderReport account{};
+            report(&account);
+            Bytes bytes(marker.size());
+            const bool memory = read(0, bytes.data(), static_cast<std::uint32_t>(bytes.size()), 1) == bytes.size() &&
+                                bytes == marker;
+            _exit((account.lockdown != machineLockdown ? kReadFakeLockdown : 0) | (memory ? kReadFakeMemory : 0));
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        dlclose(provider);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), row.reads);
+    }
+
+    // Exactly the six entry points and the report (no testing entry
+    // point), and nothing that reads the environment. An unoptimised build
+    // also exports the standard library's templates it instantiated.
+    const auto symbols = [](const std::string& options) {
+        std::set<std::string> names;
+        std::FILE* pipe = popen(("nm -D " + options + " " + kShippedProvider + " 2>/dev/null").c_str(), "r");
+        if (pipe == nullptr) return names;
+        char line[1024];
+        while (std::fgets(line, sizeof line, pipe) != nullptr) {
+            std::string text(line);
+            text.erase(text.find_last_not_of("\n") + 1);
+            std::string name = text.substr(text.rfind(' ') + 1);
+            name = name.substr(0, name.find('@'));
+            bool standard = false;
+            for (const char* prefix :
+                 {"_ZSt", "_ZNSt", "_ZNKSt", "_ZZNSt", "_ZZNKSt", "_ZN9__gnu_cxx", "_ZNK9__gnu_cxx"}) {
+                standard = standard || name.rfind(prefix, 0) == 0;
+            }
+            if (!standard) names.insert(name);
+        }
+        pclose(pipe);
+        return names;
+    };
+    const std::set<std::string> defined = symbols("--defined-only");
+    EXPECT_EQ(defined, (std::set<std::string>{"DeinitializeOls", "GetDllStatus", "Hwtk3ProviderGetReport",
+                                              "InitializeOls", "ReadIoPortByte", "ReadPhysicalMemory",
+                                              "WriteIoPortByte"}));
+    const std::set<std::string> used = symbols("--undefined-only");
+    EXPECT_FALSE(used.empty());
+    EXPECT_EQ(used.count("getenv") + used.count("secure_getenv"), 0u);
+}
+
 // A machine with none of it, as in a container, and no privilege: the
-// program itself, run as an unprivileged user.
+// sequence with its report lines, summary and JSON as the program prints
+// them, in a child that gave up root.
 TEST(HardwareProgramTest, EmptyMachineWithoutPrivilegeSkipsOrFailsEveryStepInBoundedTime) {
     char pattern[] = "/tmp/hwtk3-empty-XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
     chmod(pattern, 0755);
     const std::string root = pattern;
-    const std::string json = root + "/report.json";
-    // The unprivileged user may not be able to enter the checkout (a 0700
-    // folder): it runs a copy of the program and its libraries from here.
-    namespace fs = std::filesystem;
-    const fs::path program = fs::path(root) / "program";
-    fs::create_directories(program / "bin");
-    fs::create_directories(program / "lib");
-    fs::create_directories(program / "sim");
-    fs::copy_file(HWTK3_BIN_DIR "/hwtk3-diag", program / "bin" / "hwtk3-diag");
-    fs::copy_file(HWTK3_LIB_DIR "/libWinRing0.so", program / "lib" / "libWinRing0.so");
-    for (const auto& entry : fs::directory_iterator(HWTK3_SIM_DIR)) {
-        if (entry.path().extension() == ".so") fs::copy_file(entry.path(), program / "sim" / entry.path().filename());
-    }
-    std::string command = std::string("HWTK3_SYSFS_ROOT=") + root + " LD_LIBRARY_PATH=" + (program / "sim").string() + " ";
-    if (geteuid() == 0) command += "setpriv --reuid=65534 --regid=65534 --clear-groups ";
-    command += (program / "bin" / "hwtk3-diag").string() + " --hardware --ec --charge-switch --json >" + json + " 2>&1";
+    const std::string lines = root + "/report.txt";
+    std::FILE* out = std::fopen(lines.c_str(), "w");
+    ASSERT_NE(out, nullptr);
+    std::fflush(stdout);
     const auto start = std::chrono::steady_clock::now();
-    const int raw = std::system(command.c_str());
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(100);
+        dup2(fileno(out), STDOUT_FILENO);
+        dup2(fileno(out), STDERR_FILENO);
+        diag::testing::UseMachineAt(root, "");
+        Options options;
+        options.hardware = true;
+        options.ec = true;
+        options.chargeSwitch = true;
+        std::string error;
+        if (!diag::PrepareMachine(options, error)) _exit(101);
+        const Report report = diag::RunSequence(options, stdout);
+        std::printf("%s%s\n%s\n", diag::ChannelLines(report).c_str(), diag::SummaryLine(report).c_str(),
+                    diag::ToJson(report).c_str());
+        std::fflush(stdout);
+        _exit(diag::ExitStatus(report));
+    }
+    std::fclose(out);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    ASSERT_TRUE(WIFEXITED(raw)) << raw;
-    EXPECT_EQ(WEXITSTATUS(raw), 1);
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_EQ(WEXITSTATUS(status), 1);
     EXPECT_LT(seconds, 10.0);
-    std::ifstream file(json);
-    const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    const std::string text = ReadText(lines);
     std::filesystem::remove_all(root);
     EXPECT_NE(text.find("[FAIL] machine check"), std::string::npos) << text;
     EXPECT_NE(text.find("no SMBIOS table in " + root + "/sys/firmware/dmi/tables"), std::string::npos) << text;
@@ -494,6 +917,23 @@ TEST(HardwareProgramTest, EmptyMachineWithoutPrivilegeSkipsOrFailsEveryStepInBou
     EXPECT_EQ(text.find("[PASS]"), std::string::npos) << text;
     EXPECT_NE(text.find("0 passed, 2 failed, 7 skipped"), std::string::npos) << text;
     EXPECT_NE(text.find("\"result\":\"FAIL\""), std::string::npos) << text;
+}
+
+// hwtk3-diag itself reads the machine's own files whatever the environment
+// says: the fake notebook's identity and battery never show.
+TEST_F(HardwareTest, ProgramIgnoresTheOldRootVariable) {
+    InstallMachine();
+    const std::string command =
+        "HWTK3_SYSFS_ROOT=" + root_ + " " HWTK3_BIN_DIR "/hwtk3-diag --hardware --steps machine,battery 2>&1";
+    std::FILE* pipe = popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string text;
+    for (int c = std::fgetc(pipe); c != EOF; c = std::fgetc(pipe)) text += static_cast<char>(c);
+    pclose(pipe);
+    EXPECT_NE(text.find(">> ---- machine check"), std::string::npos) << text;
+    EXPECT_EQ(text.find(sim::MachineIdentity{}.product), std::string::npos) << text;
+    EXPECT_EQ(text.find("4400 mAh"), std::string::npos) << text;
+    EXPECT_EQ(text.find(root_), std::string::npos) << text;
 }
 
 TEST(HardwareProgramTest, HardwareOptionsAreCheckedAndTheDefaultStaysVirtual) {

@@ -20,7 +20,9 @@ protected:
 
 TEST_F(EcChannelTest, Ec62ReadTakesDataPortTwentyMsAfterIndexWithoutObfWait) {
     nb().ec.Ram(0xD2) = 0x41;
-    EXPECT_EQ(ec::Ec62Read(0xD2), 0x41);
+    std::uint8_t value = 0;
+    EXPECT_TRUE(ec::Ec62Read(0xD2, value));
+    EXPECT_EQ(value, 0x41);
     EXPECT_EQ(nb().trace.Lines(), (Lines{"in 66 00", "out 66 80", "sleep 10", "in 66 00",
                                          "out 62 d2", "sleep 20", "in 62 41"}));
 }
@@ -28,7 +30,8 @@ TEST_F(EcChannelTest, Ec62ReadTakesDataPortTwentyMsAfterIndexWithoutObfWait) {
 TEST_F(EcChannelTest, Ec62ReadOfSlowEcReturnsWhatTheDataPortHolds) {
     nb().ec.Ram(0xD2) = 0x41;
     nb().ec.latencyMs = 25;  // the answer comes after the 20 ms the read waits
-    const std::uint8_t stale = ec::Ec62Read(0xD2);
+    std::uint8_t stale = 0;
+    EXPECT_TRUE(ec::Ec62Read(0xD2, stale));  // the index went out: the port's byte, whatever it is
     EXPECT_NE(stale, 0x41);
     EXPECT_EQ(nb().trace.Count(sim::Event::Kind::PortRead, 0x62), 1);
 }
@@ -74,8 +77,8 @@ TEST_F(EcChannelTest, FixedExchangesSendTheirCommandAndIndexBytes) {
              EXPECT_EQ(flag, 0x80);
          },
          {"out 25d 94", "out 25c 21"}},
-        {[] { EXPECT_TRUE(ec::Fan0ControlFlagWrite(0x7F)); }, {"out 25d 95", "out 25c 21", "out 25c 7f"}},
-        {[] { EXPECT_TRUE(ec::Fan0DutyWrite(0xFA)); }, {"out 25d 84", "out 25c 00", "out 25c fa"}},
+        {[] { EXPECT_TRUE(ec::Fan0ControlFlagWrite(0x7F).taken); }, {"out 25d 95", "out 25c 21", "out 25c 7f"}},
+        {[] { EXPECT_TRUE(ec::Fan0DutyWrite(0xFA).taken); }, {"out 25d 84", "out 25c 00", "out 25c fa"}},
         {[] {
              std::uint8_t temperature = 0;
              EXPECT_TRUE(ec::CpuTemperatureRead25C(temperature));
@@ -175,30 +178,151 @@ TEST_F(EcChannelTest, CountedWaitsReadAtMostCountTimes) {
     EXPECT_EQ(nb().trace.SleepTotalMs(), 500u);
 }
 
-// A wedged EC must not hang the host: the waits give up after 100 polls
-// and the rest of the exchange is dropped.
-TEST_F(EcChannelTest, WedgedEcCostsOneBoundedWaitPerExchange) {
-    for (auto& faults : nb().ec.faults) faults.ibfStuck = true;
-    std::uint8_t value = 0;
-    EXPECT_FALSE(ec::Ec25CRead(0x04F8, value));
-    EXPECT_EQ(value, ec::kNoAnswer);
-    EXPECT_EQ(nb().trace.SleepTotalMs(), 500u);
-    EXPECT_EQ(nb().trace.Count(sim::Event::Kind::PortWrite, 0x25D), 0);
+// The operations of the command channels, each as a callable that tells
+// whether it went through.
+struct Operation {
+    const char* name;
+    bool (*run)();
+};
+const Operation kOperations[] = {
+    {"Ec25CRead", [] {
+         std::uint8_t value = 0;
+         const bool ok = ec::Ec25CRead(0x04F8, value);
+         return ok && value != ec::kNoAnswer;
+     }},
+    {"Ec25CWrite", [] { return ec::Ec25CWrite(0x04F8, 0x1A); }},
+    {"Fan0DutyWrite", [] { return ec::Fan0DutyWrite(0xFA).taken; }},
+    {"TachometerRead68", [] {
+         std::uint8_t high = 0, low = 0;
+         return ec::TachometerRead68(high, low);
+     }},
+    {"Ec62Read", [] {
+         std::uint8_t value = 0;
+         return ec::Ec62Read(0xD2, value);
+     }},
+    {"Ec62ReadAnswered", [] {
+         std::uint8_t value = 0;
+         return ec::Ec62ReadAnswered(0xD2, value);
+     }},
+    {"Ec62Write", [] { return ec::Ec62Write(0xD2, 0x40); }},
+};
 
-    nb().trace.Clear();
-    EXPECT_EQ(ec::Ec62Read(0xD2), ec::kNoAnswer);
-    EXPECT_FALSE(ec::Ec62Write(0xD2, 1));
-    EXPECT_EQ(nb().trace.SleepTotalMs(), 1000u);
-    EXPECT_EQ(nb().trace.Count(sim::Event::Kind::PortWrite, 0x66), 0);
-
-    for (auto& faults : nb().ec.faults) faults = {false, true};
-    nb().trace.Clear();
-    std::uint8_t high = 0, low = 0;
+// An EC that never takes a byte, never answers, or is not there (the bus
+// floats: 0xFF on every port, IBF and OBF both set): each exchange ends
+// within its one budget (its fixed pauses on 0x62/0x66 on top), writes
+// nothing to a channel that never took a byte, and its drain reads at most
+// 32 bytes of a floating bus.
+TEST_F(EcChannelTest, DeadEcCostsOneBudgetPerExchange) {
+    nb().fan.Install(sim::FanModel::Map::MachineType);
     nb().ec.SetCommand(sim::EcModel::k68, 0x23, 0, [](const auto&) { return sim::EcModel::Bytes{1, 2}; });
-    EXPECT_FALSE(ec::TachometerRead68(high, low));
-    EXPECT_EQ(high, ec::kNoAnswer);
-    EXPECT_EQ(low, ec::kNoAnswer);
-    EXPECT_EQ(nb().trace.SleepTotalMs(), 500u);
+    struct Case {
+        const char* fault;
+        sim::EcModel::ChannelFaults faults;
+    };
+    const Case cases[] = {
+        {"IBF stuck", {true, false, false}},
+        {"OBF never", {false, true, false}},
+        {"floating", {false, false, true}},
+    };
+    for (const Case& c : cases) {
+        for (const Operation& op : kOperations) {
+            SCOPED_TRACE(std::string(c.fault) + ", " + op.name);
+            nb().ec.faults.fill(c.faults);
+            nb().trace.Clear();
+            const std::string name = op.name;
+            // Without OBF a write goes through, and so does the EC RAM read
+            // that takes the data port without looking; only the waits for
+            // an answer run out.
+            const bool waitsForAnswer = name == "Ec25CRead" || name == "TachometerRead68";
+            const bool through = c.faults.obfNever && !waitsForAnswer && name != "Ec62ReadAnswered";
+            EXPECT_EQ(op.run(), through);
+            std::uint64_t fixed = 0;
+            for (std::uint32_t ms : nb().trace.Sleeps()) fixed += ms == ec::kPollPauseMs ? 0 : ms;
+            const bool runsOut = !c.faults.obfNever || waitsForAnswer;
+            EXPECT_EQ(nb().trace.SleepTotalMs(), (runsOut ? ec::kExchangeBudgetMs : 0) + fixed);
+            int writes = 0, dataReads = 0;
+            for (const sim::Event& e : nb().trace.Events()) {
+                if (e.kind == sim::Event::Kind::PortWrite) ++writes;
+                if (e.kind == sim::Event::Kind::PortRead && (e.a == 0x62 || e.a == 0x25C || e.a == 0x68)) ++dataReads;
+            }
+            if (!c.faults.obfNever) EXPECT_EQ(writes, 0);
+            EXPECT_LE(dataReads, ec::kMaxStaleBytes + 1);
+            if (c.faults.floating) EXPECT_EQ(dataReads, ec::kMaxStaleBytes);
+            EXPECT_EQ(nb().ec.bytesWhileBusy, 0);
+        }
+    }
+}
+
+// One budget for the whole exchange, not one per wait: an EC that takes
+// every byte (and hands out every answer) L ms late is still served while
+// the exchange's waits add up to 500 ms, and given up on once they would
+// not. A budget per wait would take the slower EC's answer after 520 ms.
+TEST_F(EcChannelTest, AllWaitsOfAnExchangeShareOneBudget) {
+    struct Case {
+        const char* operation;
+        std::uint32_t latencyMs;
+        bool through;
+        std::uint64_t pausedMs;
+    };
+    const Case cases[] = {
+        {"Ec25CRead", 100, true, 400},   // command, two address bytes, then the answer 2 × 100 after the last
+        {"Ec25CRead", 125, true, 500},   // answered at the last poll the budget allows
+        {"Ec25CRead", 130, false, 500},  // the answer would come at 520
+        {"Ec62Write", 166, true, 332},   // 1 ms pauses among the 5 ms polls
+        {"Ec62Write", 250, false, 497},  // the last pause that fits ends at 497
+        // The EC RAM read does not wait after the index: its fixed pauses
+        // come on top of the budget, and once a wait has run out they are
+        // skipped.
+        {"Ec62ReadAnswered", 495, false, 515},
+        {"Ec62ReadAnswered", 600, false, 500},
+    };
+    nb().ec.Ram(0x04F8) = 0x5A;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.operation << ", " << c.latencyMs << " ms per byte");
+        nb().ec.latencyMs = c.latencyMs;
+        nb().Sleep(2000);  // nothing of the last case left pending
+        nb().trace.Clear();
+        const Operation* op = nullptr;
+        for (const Operation& o : kOperations) {
+            if (std::string(o.name) == c.operation) op = &o;
+        }
+        ASSERT_NE(op, nullptr);
+        EXPECT_EQ(op->run(), c.through);
+        EXPECT_EQ(nb().trace.SleepTotalMs(), c.pausedMs);
+        EXPECT_EQ(nb().ec.bytesWhileBusy, 0);
+    }
+}
+
+// The budget is time: on a Windows timer a 5 ms pause lasts 15.6 ms or
+// more, and the exchange still ends within 500 ms, not 100 pauses (1.6 s)
+// later. And should the clock stand still, the count of pauses ends it.
+TEST_F(EcChannelTest, BudgetIsTimeWithAPollCountBackstop) {
+    for (auto& faults : nb().ec.faults) faults.ibfStuck = true;
+    nb().ec.accessCeiling = 1000;  // a wait without a backstop would end here, not hang
+    struct Case {
+        const char* clock;
+        platform::testing::SleepHook sleep;
+        platform::testing::TickCountHook tick;
+        int pauses;
+        std::uint64_t elapsedMs;
+    };
+    const Case cases[] = {
+        {"coarse timer", [](platform::DWORD, void*) { sim::Current().Sleep(16); },
+         [](void*) { return sim::Current().clock.NowMs(); }, 31, 496},
+        {"clock standing still", [](platform::DWORD ms, void*) { sim::Current().Sleep(ms); },
+         [](void*) { return std::uint64_t{7}; }, ec::kExchangePollLimit, 500},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.clock);
+        platform::testing::SetSleepHook(c.sleep, nullptr, c.tick);
+        nb().trace.Clear();
+        nb().ec.ResetAccessCount();
+        const std::uint64_t start = nb().clock.NowMs();
+        std::uint8_t value = 0;
+        EXPECT_FALSE(ec::Ec25CRead(0x04F8, value));
+        EXPECT_EQ(static_cast<int>(nb().trace.Sleeps().size()), c.pauses);
+        EXPECT_EQ(nb().clock.NowMs() - start, c.elapsedMs);
+    }
 }
 
 // Ec62ReadAnswered looks at OBF once, just before the data read: a slow
@@ -260,7 +384,8 @@ TEST_F(EcChannelTest, LateAnswerIsDroppedByTheNextExchange) {
     nb().Sleep(600);
     nb().ec.accessFault = {};
     nb().ec.Ram(0xD2) = 0x45;
-    EXPECT_EQ(ec::Ec62Read(0xD2), 0x45);
+    EXPECT_TRUE(ec::Ec62Read(0xD2, value));
+    EXPECT_EQ(value, 0x45);
 }
 
 }  // namespace

@@ -153,5 +153,62 @@ TEST_F(EcLockTest, SharedMutexIsRetriedAndClosedWithTheBinding) {
     EXPECT_EQ(mutexes.open, 0);
 }
 
+// "Global\Access_EC" is asked for once per EC session: one export, or one
+// phase of an export between its long pauses, not once per exchange or
+// window access. A healthy EC, so each count is the export's sessions.
+TEST_F(EcLockTest, SharedMutexIsAskedForOncePerSession) {
+    CountingMutexes mutexes;
+    platform::testing::SetNamedMutexHost(&mutexes);
+    struct Case {
+        const char* name;
+        sim::FanModel::Map map;
+        std::int32_t machineType;
+        int (*call)();
+        int sessions;
+    };
+    using Map = sim::FanModel::Map;
+    const Case cases[] = {
+        // Before the firmware text is read: the PWM path.
+        {"Diag_FanCpu, PWM", Map::Pwm, 0, [] {
+             int rpm = 60, t = 0;
+             return Diag_FanCpu(3000, 0, &rpm, &t, true) ? 1 : 0;
+         }, 2},
+        {"Diag_GetECFirmwareVer2", Map::Zlkd, 0, [] {
+             char text[32];
+             return Diag_GetECFirmwareVer2(text, 31);
+         }, 1},
+        {"Diag_GetFanCurState2 (four window reads)", Map::Pwm, 0, [] {
+             tFanState state{};
+             return Diag_GetFanCurState2(&state);
+         }, 1},
+        {"Diag_SetFanManual2, Fan0 flag read and write", Map::MachineType, 1, [] { return Diag_SetFanManual2(1); }, 1},
+        {"Diag_FanCpu, ZLKD", Map::Zlkd, 0, [] {
+             int rpm = 0, t = 0;
+             return Diag_FanCpu(3000, 0, &rpm, &t, true) ? 1 : 0;
+         }, 3},
+        {"Diag_FanCpu, machine type", Map::MachineType, 1, [] {
+             int rpm = 0, t = 0;
+             return Diag_FanCpu(3000, 0, &rpm, &t, true) ? 1 : 0;
+         }, 3},
+        {"Diag_SetBatteryChargeEnabled, 0x4F8 read, write, read-back", Map::MachineType, 1,
+         [] { return Diag_SetBatteryChargeEnabled(true) ? 1 : 0; }, 1},
+        {"Diag_SetBatteryChargeEnabled, 0xD2 read and write, then a read-back", Map::Zlkd, 0,
+         [] { return Diag_SetBatteryChargeEnabled(true) ? 1 : 0; }, 2},
+    };
+    Bind();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        nb().fan.Install(c.map);
+        smbios::testing::SetMachineType(c.machineType);
+        mutexes.waits = 0;
+        mutexes.releases = 0;
+        EXPECT_EQ(c.call(), 1);
+        EXPECT_EQ(mutexes.waits, c.sessions);
+        EXPECT_EQ(mutexes.releases, c.sessions);
+    }
+    Diag_FreeHWIO();
+    platform::testing::SetNamedMutexHost(nullptr);
+}
+
 }  // namespace
 }  // namespace hwtk3::test

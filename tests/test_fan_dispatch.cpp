@@ -283,5 +283,86 @@ TEST_F(FanDispatchTest, DutyLevelMakesNoDifferenceOnZlkdAndAmd) {
     }
 }
 
+
+// Outputs on failure: an output delivered by an earlier step of the call
+// stays written; the failing step's and every later step's outputs keep the
+// caller's values. Each step of the ZLKD and machine-type paths is made to
+// fail by an EC that stops taking bytes from the step's first port access
+// on. (The PWM and AMD steps use the RAM windows, which fail only with the
+// binding down, at the first step: BindingDownReturnsAtOnce.)
+TEST_F(FanDispatchTest, FailingStepLeavesTheEarlierStepsOutputsWritten) {
+    struct Case {
+        Map path;
+        bool fanCpu;       // Diag_FanCpu, else Diag_FanCpuGetValue
+        int failingStep;   // Diag_FanCpu: 0 set, 1 speed, 2 temperature
+        bool rpmWritten;
+        const char* lastLine;
+    };
+    const Case cases[] = {
+        {Map::Zlkd, true, 0, false, "Error while setting fan speed!\n"},
+        {Map::Zlkd, true, 1, false, "Error while getting fan speed!\n"},
+        {Map::Zlkd, true, 2, true, "Error while getting CPU temperature!\n"},
+        {Map::Zlkd, false, 0, false, "Error while getting fan speed!\n"},
+        {Map::Zlkd, false, 1, true, "Error while getting CPU temperature!\n"},
+        {Map::MachineType, true, 0, false, ""},
+        {Map::MachineType, true, 1, false, "Set Fan0 Duty: 250\n"},
+        {Map::MachineType, true, 2, true, "RPM: 5002\n"},
+        {Map::MachineType, false, 0, false, ""},
+        {Map::MachineType, false, 1, true, "RPM: 2401\n"},  // the fan idles
+    };
+    Capture();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "path " << static_cast<int>(c.path) << (c.fanCpu ? " Diag_FanCpu" : " Diag_FanCpuGetValue")
+                                        << " step " << c.failingStep);
+        auto call = [&c](int& rpm, int& temperature) {
+            return c.fanCpu ? Diag_FanCpu(3000, 100, &rpm, &temperature, true)
+                            : Diag_FanCpuGetValue(&rpm, &temperature, true);
+        };
+        // Where each step begins: EC accesses before it, the steps being
+        // separated by the settle and spacing pauses.
+        std::vector<int> stepStarts{0};
+        int healthyRpm = 0;
+        for (bool faulted : {false, true}) {
+            // A notebook of its own each time: a faulted EC keeps what it
+            // was left with.
+            ResetLibrary();
+            sim::Notebook& n = sim::ResetCurrent();
+            ASSERT_EQ(Diag_InitHWIO(), 1);
+            n.fan.Install(c.path);
+            n.ec.firmwareVersion = c.path == Map::Zlkd ? "ZLKD 1.07.02" : "QX 1.02.11";
+            smbios::testing::SetMachineType(c.path == Map::MachineType ? 1 : 0);
+            char version[32];
+            ASSERT_EQ(Diag_GetECFirmwareVer2(version, 31), 1);
+            Output();
+            n.trace.Clear();
+            n.ec.ResetAccessCount();
+            if (faulted) n.ec.accessFault = {sim::EcModel::AccessFault::Kind::IbfStuckFrom, stepStarts.at(c.failingStep)};
+            int rpm = -7;
+            int temperature = -7;
+            const bool ok = call(rpm, temperature);
+            if (!faulted) {
+                ASSERT_TRUE(ok);
+                healthyRpm = rpm;
+                int accesses = 0;
+                for (const sim::Event& e : n.trace.Events()) {
+                    if (e.kind != sim::Event::Kind::Sleep) {
+                        accesses += n.ec.Decodes(static_cast<std::uint16_t>(e.a)) ? 1 : 0;
+                    } else if (e.a >= 200) {
+                        stepStarts.push_back(accesses);
+                    }
+                }
+                Output();
+                continue;
+            }
+            EXPECT_FALSE(ok);
+            EXPECT_EQ(rpm, c.rpmWritten ? healthyRpm : -7);
+            EXPECT_EQ(temperature, -7);
+            const std::string out = Output();
+            const std::string last = c.lastLine;
+            EXPECT_EQ(out.size() >= last.size() ? out.substr(out.size() - last.size()) : out, last) << out;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace hwtk3::test

@@ -243,10 +243,11 @@ TEST_F(FanRegisterTest, FanStateTakesManualFromBitOneAlone) {
     }
 }
 
-// An EC that stops answering on its command channels: the exports that
-// use them fail, write no output and print no line for what the EC did not
-// answer or take, and the Fan0 control flag, a read-modify-write whose
-// other bits are the EC's own, is not written from a byte the EC never sent.
+// An EC that stops answering on its command channels, or takes a byte too
+// late: the exports that use them fail, write no output, print no line for
+// a byte the EC did not answer nor for one never written, and the Fan0
+// control flag, a read-modify-write whose other bits are the EC's own, is
+// not written from a byte the EC never sent.
 TEST_F(FanRegisterTest, SilentEcFailsTheChannelExportsAndWritesNothing) {
     using Kind = sim::EcModel::AccessFault::Kind;
     struct Case {
@@ -263,11 +264,21 @@ TEST_F(FanRegisterTest, SilentEcFailsTheChannelExportsAndWritesNothing) {
          [](int&) { return Diag_SetFanManual2(1); }, ""},
         {"Fan0 flag read answer lost", Map::MachineType, 1, Kind::DropAt, 4,
          [](int&) { return Diag_SetFanManual2(0); }, ""},
-        {"Fan0 flag write not taken", Map::MachineType, 1, Kind::IbfStuckFrom, 11,
+        // A write's line once its byte went out; the result whether the EC
+        // took it in time.
+        {"Fan0 flag byte never taken", Map::MachineType, 1, Kind::IbfStuckFrom, 11,
+         [](int&) { return Diag_SetFanManual2(1); }, "Read Fan0 Ctrl Flag: 85\nSet Fan0 Ctrl Flag: 5\n"},
+        {"Fan0 flag byte taken after the wait", Map::MachineType, 1, Kind::LateAt, 11,
+         [](int&) { return Diag_SetFanManual2(1); }, "Read Fan0 Ctrl Flag: 85\nSet Fan0 Ctrl Flag: 5\n"},
+        {"Fan0 flag write's command not taken", Map::MachineType, 1, Kind::IbfStuckFrom, 7,
          [](int&) { return Diag_SetFanManual2(1); }, "Read Fan0 Ctrl Flag: 85\n"},
         {"ZLKD target, low byte not taken", Map::Zlkd, 0, Kind::IbfStuckFrom, 4,
          [](int&) { return Diag_ZLKDSetFanSpeed2(3000); },
          "Tacho_temp:160 Tacho:3935 f5f MSB:f LSB:5f\nSet 0x24 to port 0x6C\nSet 0xF to port 0x68\n"},
+        {"ZLKD target, last byte taken after the wait", Map::Zlkd, 0, Kind::LateAt, 5,
+         [](int&) { return Diag_ZLKDSetFanSpeed2(3000); },
+         "Tacho_temp:160 Tacho:3935 f5f MSB:f LSB:5f\nSet 0x24 to port 0x6C\nSet 0xF to port 0x68\n"
+         "Set 0x5F to port 0x68\n"},
         {"ZLKD target, last byte never taken", Map::Zlkd, 0, Kind::IbfStuckFrom, 5,
          [](int&) { return Diag_ZLKDSetFanSpeed2(3000); },
          "Tacho_temp:160 Tacho:3935 f5f MSB:f LSB:5f\nSet 0x24 to port 0x6C\nSet 0xF to port 0x68\n"
@@ -276,8 +287,10 @@ TEST_F(FanRegisterTest, SilentEcFailsTheChannelExportsAndWritesNothing) {
          [](int& out) { return Diag_ZLKDGetFanSpeed2(&out); }, ""},
         {"ZLKD temperature never answered", Map::Zlkd, 0, Kind::ObfNeverFrom, 0,
          [](int& out) { return Diag_ZLKDGetCpuTemperature2(&out); }, ""},
-        {"machine-type duty not taken", Map::MachineType, 1, Kind::IbfStuckFrom, 3,
+        {"machine-type duty, index not taken", Map::MachineType, 1, Kind::IbfStuckFrom, 3,
          [](int&) { return fan::MachineTypeDutyWrite(250) ? 1 : 0; }, ""},
+        {"machine-type duty taken after the wait", Map::MachineType, 1, Kind::LateAt, 5,
+         [](int&) { return fan::MachineTypeDutyWrite(250) ? 1 : 0; }, "Set Fan0 Duty: 250\n"},
         {"machine-type tachometer low byte lost", Map::MachineType, 1, Kind::DropAt, 14,
          [](int& out) {
              std::int32_t rpm = 0;

@@ -13,7 +13,10 @@
 namespace hwtk3::diag {
 
 bool PrepareMachine(const Options& options, std::string& error);
+// "virtual notebook" or "this machine".
 std::string MachineName();
+// The virtual notebook's set-up; empty on the machine itself.
+std::string MachineScenario(const Options& options);
 // Seconds the library spent in its pauses since PrepareMachine; -1 where
 // the tool cannot see them.
 double LibraryPauseSeconds();
@@ -40,6 +43,14 @@ std::string BatteryHint();
 // Fills report.channels: which way each EC channel went (the machine
 // itself, after the sequence).
 void DescribeChannels(Report& report);
+
+namespace testing {
+// Linux, --hardware: the machine's files (/sys/..., /dev/mem) are read
+// under `root`, and the port-I/O library bound is the one at `provider`
+// instead of the one beside the program; "" for the machine's own. For
+// tests that build a machine in a folder.
+void UseMachineAt(const std::string& root, const std::string& provider);
+}  // namespace testing
 
 }  // namespace hwtk3::diag
 

@@ -37,8 +37,11 @@ constexpr const char kProviderName[] = "libWinRing0.so";
 
 bool g_fast = false;
 bool g_hardware = false;
-std::string g_root;      // HWTK3_SYSFS_ROOT, "" for the machine's own files
+std::string g_root;      // "" for the machine's own files
 std::string g_provider;  // the real provider's path; "" when none was found
+// Set by the tests only.
+std::string g_testRoot;
+std::string g_testProvider;
 double g_pauseSeconds = 0.0;
 std::string g_progressTitle;
 platform::DWORD g_progressMs = 0;
@@ -67,6 +70,8 @@ void Pause(platform::DWORD ms, void*) {
         if (ms > kProgressSliceMs) ProgressTick(slice);
     }
 }
+
+std::uint64_t VirtualTickCount(void*) { return sim::Current().clock.NowMs(); }
 
 bool Exists(const std::string& path) {
     struct stat info {};
@@ -101,6 +106,14 @@ std::string PrivilegeRefusal() {
 // kept loaded when the library releases it, so its account of the run
 // survives the release step.
 void* g_providerModule = nullptr;
+std::string g_providerModulePath;
+
+void OpenProviderModule() {
+    if (g_providerModulePath == g_provider) return;
+    if (g_providerModule != nullptr) dlclose(g_providerModule);
+    g_providerModule = g_provider.empty() ? nullptr : dlopen(g_provider.c_str(), RTLD_NOW | RTLD_LOCAL);
+    g_providerModulePath = g_provider;
+}
 
 bool ProviderReport(Hwtk3ProviderReport& report) {
     if (g_providerModule == nullptr) return false;
@@ -119,14 +132,13 @@ bool PrepareMachine(const Options& options, std::string& error) {
     g_fast = options.fast;
     g_hardware = options.hardware;
     g_pauseSeconds = 0.0;
-    platform::testing::SetSleepHook(Pause, nullptr);
+    // With --fast the pauses go to the notebook's clock, and so must the
+    // library's deadlines, or a slow EC would cost its poll cap instead.
+    platform::testing::SetSleepHook(Pause, nullptr, g_fast ? VirtualTickCount : nullptr);
     if (g_hardware) {
-        const char* root = secure_getenv(kHwtk3SysfsRootVariable);
-        g_root = root != nullptr ? root : "";
-        g_provider = FindProvider();
-        if (g_providerModule == nullptr && !g_provider.empty()) {
-            g_providerModule = dlopen(g_provider.c_str(), RTLD_NOW | RTLD_LOCAL);
-        }
+        g_root = g_testRoot;
+        g_provider = g_testProvider.empty() ? FindProvider() : g_testProvider;
+        OpenProviderModule();
         platform::testing::SetDeviceHost(nullptr);
         platform::testing::SetFirmwareTableHost(nullptr);
         platform::testing::SetFirmwareTableDirectory(g_root.empty() ? nullptr : (g_root + kDmiTables).c_str());
@@ -148,6 +160,8 @@ bool PrepareMachine(const Options& options, std::string& error) {
 }
 
 std::string MachineName() { return g_hardware ? "this machine" : "virtual notebook"; }
+
+std::string MachineScenario(const Options& options) { return options.hardware ? "" : options.scenario; }
 
 double LibraryPauseSeconds() { return g_pauseSeconds; }
 
@@ -278,6 +292,11 @@ void DescribeChannels(Report& report) {
                                "raw ports (" + std::to_string(provider.rawEcCommands) + " commands)", false});
     report.channels.push_back({"0x68/0x6C, 0x25C/0x25D, windows 0x381, 0xFD61",
                                "raw ports (" + std::to_string(provider.otherPortAccesses) + " accesses)", false});
+}
+
+void testing::UseMachineAt(const std::string& root, const std::string& provider) {
+    g_testRoot = root;
+    g_testProvider = provider;
 }
 
 }  // namespace hwtk3::diag

@@ -1,11 +1,13 @@
 // On Windows hwtk3-diag runs on the machine itself; there is no scenario to
-// choose (a test set-up with the stand-in DLLs picks theirs through their
-// own environment variable). Progress of a long step comes from a thread of
-// our own, since the library blocks.
+// choose. Beside the virtual notebook's stand-in DLLs (which pick their
+// scenario from their own environment variable) it says so: the stand-ins
+// answer an entry point the real libraries lack. Progress of a long step
+// comes from a thread of our own, since the library blocks.
 #include <windows.h>
 
 #include <cstdio>
 
+#include "sim/standin/standin_identity.h"
 #include "tools/diag_machine.h"
 
 namespace hwtk3::diag {
@@ -26,11 +28,31 @@ DWORD WINAPI ProgressLoop(void*) {
     return 0;
 }
 
+// The scenario a stand-in loaded in this process was set up with, or null
+// when none is: VQMITF.dll comes with hwtk3.dll, WinRing0.dll once bound.
+// Only modules already loaded are asked; nothing is loaded for it.
+const char* StandinScenario() {
+    for (const char* name : {"VQMITF.dll", "WinRing0.dll"}) {
+        const HMODULE module = GetModuleHandleA(name);
+        if (module == nullptr) continue;
+        const auto entry = reinterpret_cast<void (*)()>(GetProcAddress(module, sim::kIdentityEntryPoint));
+        if (entry == nullptr) continue;
+        const char* scenario = reinterpret_cast<sim::IdentityFunction>(entry)();
+        return scenario != nullptr ? scenario : "";
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 bool PrepareMachine(const Options&, std::string&) { return true; }
 
-std::string MachineName() { return "this machine"; }
+std::string MachineName() { return StandinScenario() != nullptr ? "virtual notebook" : "this machine"; }
+
+std::string MachineScenario(const Options&) {
+    const char* scenario = StandinScenario();
+    return scenario != nullptr ? scenario : "";
+}
 
 double LibraryPauseSeconds() { return -1.0; }
 

@@ -75,6 +75,12 @@ std::string StepLine(const StepResult& step) {
     return head + step.detail;
 }
 
+std::string DiagnosisLines(const StepResult& step) {
+    std::string lines;
+    for (const Finding& finding : step.diagnosis) lines += std::string(kReportPrefix) + "   - " + finding.text + "\n";
+    return lines;
+}
+
 std::string SummaryLine(const Report& report) {
     std::string line = kReportPrefix;
     line += std::to_string(report.steps.size()) + " steps: " + std::to_string(report.Passed()) + " passed, " +
@@ -110,7 +116,17 @@ std::string ToJson(const Report& report) {
             json += JsonString(step.values[v].key) + ":" +
                     (step.values[v].isNumber ? step.values[v].text : JsonString(step.values[v].text));
         }
-        json += "}}";
+        json += "}";
+        if (!step.diagnosis.empty()) {
+            json += ",\"diagnosis\":[";
+            for (std::size_t f = 0; f < step.diagnosis.size(); ++f) {
+                const Finding& finding = step.diagnosis[f];
+                json += std::string(f != 0 ? "," : "") + "{\"id\":" + JsonString(finding.id) +
+                        ",\"state\":" + JsonString(finding.state) + ",\"text\":" + JsonString(finding.text) + "}";
+            }
+            json += "]";
+        }
+        json += "}";
     }
     json += "]";
     if (!report.channels.empty()) {

@@ -17,6 +17,14 @@ struct Value {
     bool isNumber;
 };
 
+// One thing looked at to explain a failed step: an id and a one-word state
+// for the records, and a plain sentence with what to do.
+struct Finding {
+    std::string id;
+    std::string state;
+    std::string text;
+};
+
 struct StepResult {
     std::string id;     // short name used by --steps / --skip and in JSON
     std::string title;  // what the report line says
@@ -25,6 +33,7 @@ struct StepResult {
     double seconds = 0.0;
     std::string detail;  // one readable line of what was measured
     std::vector<Value> values;
+    std::vector<Finding> diagnosis;  // why it failed, as far as the tool can tell
 
     void Add(const std::string& key, const std::string& text) { values.push_back({key, text, false}); }
     void Add(const std::string& key, long long number) { values.push_back({key, std::to_string(number), true}); }
@@ -55,6 +64,8 @@ struct Report {
 inline constexpr const char kReportPrefix[] = ">> ";
 
 std::string StepLine(const StepResult& step);
+// The step's findings, one line each, to follow its line.
+std::string DiagnosisLines(const StepResult& step);
 std::string SummaryLine(const Report& report);
 // Lines saying which way each EC channel went; empty on the virtual notebook.
 std::string ChannelLines(const Report& report);

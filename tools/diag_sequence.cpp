@@ -5,6 +5,7 @@
 #include <functional>
 
 #include "include/hwtk3.h"
+#include "tools/diag_bind_check.h"
 #include "tools/diag_machine.h"
 
 namespace hwtk3::diag {
@@ -64,6 +65,7 @@ bool Bind(const Options&, StepResult& step) {
     step.Add("bound", bound);
     step.detail = bound ? "port-I/O library bound" : "Diag_InitHWIO returned 0";
     if (!bound) {
+        step.diagnosis = CheckFailedBind();
         const std::string refusal = BindRefusal();
         if (!refusal.empty()) {
             step.skipped = true;
@@ -249,8 +251,7 @@ const std::vector<std::string>& StepIds() {
 Report RunSequence(const Options& options, std::FILE* out) {
     Report report;
     report.machine = MachineName();
-    // A scenario exists only on the virtual notebook.
-    if (!ScenarioList().empty() && !options.hardware) report.scenario = options.scenario;
+    report.scenario = MachineScenario(options);
     g_firmwareVersion.clear();
     g_firmwareKnown = false;
     g_bound = false;
@@ -275,7 +276,7 @@ Report RunSequence(const Options& options, std::FILE* out) {
             step.detail = reason;
         }
         std::fflush(stdout);
-        std::fprintf(out, "%s\n", StepLine(step).c_str());
+        std::fprintf(out, "%s\n%s", StepLine(step).c_str(), DiagnosisLines(step).c_str());
         std::fflush(out);
         report.steps.push_back(step);
     }

@@ -49,7 +49,7 @@ int main(int argc, char** argv) {
     }
     const bool virtualNotebook = MachineName() == "virtual notebook";
     std::printf("%shwtk3-diag on %s%s\n", kReportPrefix, virtualNotebook ? "the virtual notebook" : "this machine",
-                virtualNotebook ? (" (scenario " + options.scenario + ")").c_str()
+                virtualNotebook ? (" (scenario " + MachineScenario(options) + ")").c_str()
                                 : (options.ec ? " (EC steps asked for)" : ""));
 
     const Report report = RunSequence(options, stdout);
