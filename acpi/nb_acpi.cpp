@@ -4,6 +4,7 @@
 #include <new>
 
 #include "include/hwtk3.h"
+#include "platform/sync.h"
 
 namespace hwtk3::acpi {
 namespace {
@@ -14,7 +15,13 @@ constexpr const char kMsgFail[] = "Fail!\n";
 constexpr const char kMsgBluetoothReported[] = "bios reported BT is existed\n";
 constexpr const char kMsgWlanReported[] = "bios reported Wifi is existed\n";
 
+// Guarded by NbAcpiInterfaceLock.
 CVQMITF* g_nbAcpiInterface = nullptr;
+
+platform::CriticalSection& InterfaceLock() {
+    static platform::CriticalSection lock;
+    return lock;
+}
 
 // The object belongs to another library: whatever it throws stops here,
 // as a failed call, instead of crossing our exports.
@@ -36,6 +43,7 @@ bool Invoke(CVQMITF& object, std::uint32_t method, std::uint32_t argument, unsig
 
 // Both presence queries: "HWRS", then the export's bit.
 int QueryHardware(std::uint32_t bit, const char* reportedLine, bool& present) {
+    NbAcpiInterfaceLock lock;
     if (!AcquireNbAcpiInterface()) return kNbFailure;
     int result = kNbFailure;
     unsigned long bits = 0;
@@ -53,9 +61,16 @@ int QueryHardware(std::uint32_t bit, const char* reportedLine, bool& present) {
 
 }  // namespace
 
-CVQMITF* NbAcpiInterface() { return g_nbAcpiInterface; }
+NbAcpiInterfaceLock::NbAcpiInterfaceLock() { InterfaceLock().Enter(); }
+NbAcpiInterfaceLock::~NbAcpiInterfaceLock() { InterfaceLock().Leave(); }
+
+CVQMITF* NbAcpiInterface() {
+    NbAcpiInterfaceLock lock;
+    return g_nbAcpiInterface;
+}
 
 bool AcquireNbAcpiInterface() {
+    NbAcpiInterfaceLock lock;
     if (g_nbAcpiInterface != nullptr) return true;
     // No exception for an exhausted heap: no memory means no object.
     void* storage = ::operator new(kNbAcpiObjectSize, std::nothrow);
@@ -69,11 +84,18 @@ bool AcquireNbAcpiInterface() {
     return g_nbAcpiInterface != nullptr;
 }
 
+// A destructor that throws has still ended the object's life: its storage
+// is ours and goes back, and the export keeps the result of its method
+// call, which the exception does not change.
 void ReleaseNbAcpiInterface() {
+    NbAcpiInterfaceLock lock;
     if (g_nbAcpiInterface == nullptr) return;
     CVQMITF* object = g_nbAcpiInterface;
     g_nbAcpiInterface = nullptr;
-    object->~CVQMITF();
+    try {
+        object->~CVQMITF();
+    } catch (...) {
+    }
     ::operator delete(object);
 }
 
@@ -82,6 +104,7 @@ void ReleaseNbAcpiInterface() {
 using namespace hwtk3;
 
 int Diag_AcpiNBSetBTPowerOn(bool on) {
+    acpi::NbAcpiInterfaceLock lock;
     if (!acpi::AcquireNbAcpiInterface()) return acpi::kNbFailure;
     int result = acpi::kNbFailure;
     // What the object writes back for a command means nothing to us.

@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 
 #include "fan/fan_registers.h"
 #include "hwio/ec_firmware.h"
@@ -104,7 +103,7 @@ bool AmdRead(int* rpm, int* temperature) {
 FanPath ChooseFanPath(bool ecPlatform) {
     if (smbios::MachineType() != 0) return FanPath::MachineType;
     if (!ecPlatform) return FanPath::Amd;
-    return std::strstr(hwio::EcFirmwareVersion(), kZlkdTag) != nullptr ? FanPath::Zlkd : FanPath::Pwm;
+    return hwio::EcFirmwareVersionContains(kZlkdTag) ? FanPath::Zlkd : FanPath::Pwm;
 }
 
 }  // namespace hwtk3::fan

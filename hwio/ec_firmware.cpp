@@ -19,14 +19,23 @@ constexpr const char kMsgVersion[] = "EC FW:=%s=\n";
 // Polls granted to each counted wait of the exchange.
 constexpr int kFirmwareWaitPolls = 500;
 
+// Guarded by the binding lock.
 char g_ecFirmwareVersion[kEcFirmwareVersionSize] = {};
 
 }  // namespace
 
 const char* EcFirmwareVersion() { return g_ecFirmwareVersion; }
 
+bool EcFirmwareVersionContains(const char* tag) {
+    BindingLock lock;
+    return std::strstr(g_ecFirmwareVersion, tag) != nullptr;
+}
+
 namespace testing {
-void ResetFirmwareVersion() { std::memset(g_ecFirmwareVersion, 0, sizeof g_ecFirmwareVersion); }
+void ResetFirmwareVersion() {
+    BindingLock lock;
+    std::memset(g_ecFirmwareVersion, 0, sizeof g_ecFirmwareVersion);
+}
 }  // namespace testing
 
 }  // namespace hwtk3::hwio

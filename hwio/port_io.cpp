@@ -30,6 +30,9 @@ platform::CriticalSection& Lock() {
     return lock;
 }
 
+// How deep the calling thread holds the binding lock.
+thread_local int t_bindingDepth = 0;
+
 template <typename Fn>
 Fn Resolve(platform::HMODULE module, const char* name) {
     return reinterpret_cast<Fn>(platform::GetProcAddress(module, name));
@@ -76,8 +79,16 @@ void UnloadStep() {
 
 }  // namespace
 
-BindingLock::BindingLock() { Lock().Enter(); }
-BindingLock::~BindingLock() { Lock().Leave(); }
+BindingLock::BindingLock() {
+    Lock().Enter();
+    ++t_bindingDepth;
+}
+BindingLock::~BindingLock() {
+    --t_bindingDepth;
+    Lock().Leave();
+}
+
+bool BindingLockHeld() { return t_bindingDepth > 0; }
 
 bool HwioReady() {
     BindingLock lock;

@@ -2,10 +2,12 @@
 // physical memory.
 #include "smbios/dmi_decode.h"
 
+#include <cassert>
 #include <cstdio>
 #include <new>
 
 #include "hwio/port_io.h"
+#include "platform/sync.h"
 
 namespace hwtk3::smbios {
 namespace {
@@ -123,7 +125,13 @@ constexpr std::uint8_t kFirstPrintable = 0x20;
 constexpr std::uint8_t kDelete = 0x7F;
 constexpr char kReplacement = '.';
 
+// Guarded by DmiLock.
 DmiData g_dmiData;
+
+platform::CriticalSection& RecordLock() {
+    static platform::CriticalSection lock;
+    return lock;
+}
 
 std::uint16_t Word(const std::uint8_t* bytes, std::size_t offset) {
     return static_cast<std::uint16_t>(bytes[offset] | (bytes[offset + 1] << 8));
@@ -223,8 +231,18 @@ void DecodeMemoryDevice(const DmiStructure& s) {
 
 DmiData& Dmi() { return g_dmiData; }
 
+DmiLock::DmiLock() {
+    // Taken with the binding lock held, this would invert the lock order.
+    assert(!hwio::BindingLockHeld());
+    RecordLock().Enter();
+}
+DmiLock::~DmiLock() { RecordLock().Leave(); }
+
 namespace testing {
-void ResetDmiData() { g_dmiData = DmiData{}; }
+void ResetDmiData() {
+    DmiLock lock;
+    g_dmiData = DmiData{};
+}
 }  // namespace testing
 
 std::uint8_t* mem_chunk(std::uint32_t address, std::uint16_t length) {

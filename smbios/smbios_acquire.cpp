@@ -118,6 +118,7 @@ constexpr std::size_t kDmiTableAddressOffset = 0x08;
 constexpr std::size_t kDmiStructureCountOffset = 0x0C;
 constexpr std::size_t kDmiRevisionOffset = 0x0E;
 
+// Guarded by DmiLock.
 bool g_dmiReady = false;
 bool g_failAllocation = false;
 
@@ -145,11 +146,18 @@ bool Store(std::string& field, const char* text) {
 
 }  // namespace
 
-bool DmiReady() { return g_dmiReady; }
+bool DmiReady() {
+    DmiLock lock;
+    return g_dmiReady;
+}
 
 namespace testing {
-void FailFirmwareAllocation(bool fail) { g_failAllocation = fail; }
+void FailFirmwareAllocation(bool fail) {
+    DmiLock lock;
+    g_failAllocation = fail;
+}
 void ResetDmiReady() {
+    DmiLock lock;
     g_dmiReady = false;
     g_failAllocation = false;
 }
@@ -321,6 +329,7 @@ bool SmbiosFirmwareTable::ReadBaseboardInfo(BaseboardInfoView& view) const {
 }
 
 int fill_from_firmware() {
+    DmiLock lock;
     SmbiosFirmwareTable table;
     if (!table.Fetch()) std::fputs(kMsgFetchFailed, stdout);
     DmiData& d = Dmi();
@@ -377,6 +386,11 @@ bool legacy_dmi_decode(const std::uint8_t* entry) {
 }
 
 int scan_bios_area() {
+    DmiLock lock;
+    // The scan is one piece for the other host threads: no Diag_FreeHWIO of
+    // theirs takes the binding away between our bind and our reads, and no
+    // EC session of theirs runs on the binding we bring up for it.
+    hwio::BindingLock binding;
     const bool hostBound = hwio::HwioReady();
     if (Diag_InitHWIO() == 0) {
         std::fputs(kMsgInitIoFailed, stdout);
@@ -415,6 +429,7 @@ int scan_bios_area() {
 
 int Diag_FillDMIData(bool scanPhysicalMemory) {
     using namespace hwtk3::smbios;
+    DmiLock lock;
     if (DmiReady()) return 0;
     return scanPhysicalMemory ? scan_bios_area() : fill_from_firmware();
 }
