@@ -3,9 +3,9 @@
 // the firmware gets the same settling time after a failed call.
 #include "acpi/acpi_controls.h"
 
-#include <cstdio>
 
 #include "include/hwtk3.h"
+#include "platform/platform.h"
 
 namespace hwtk3::acpi {
 namespace {
@@ -150,7 +150,7 @@ bool Diag_GetCamState(tDiagWifiBTPowerState* state) {
 // its lines and the other outputs are the same as with valid pointers.
 bool Diag_GetACPISupportMethods(bool* wlan, bool* bluetooth, bool* camera) {
     const auto report = [](const char* line, bool* output) {
-        std::fputs(line, stdout);
+        platform::PutText(line);
         if (output != nullptr) *output = true;
     };
     return acpi::RunControl(acpi::kMethodCMSG, false, 0, acpi::kNoDelay,

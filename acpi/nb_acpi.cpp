@@ -1,9 +1,9 @@
 #include "acpi/nb_acpi.h"
 
-#include <cstdio>
 #include <new>
 
 #include "include/hwtk3.h"
+#include "platform/platform.h"
 #include "platform/sync.h"
 
 namespace hwtk3::acpi {
@@ -48,12 +48,12 @@ int QueryHardware(std::uint32_t bit, const char* reportedLine, bool& present) {
     int result = kNbFailure;
     unsigned long bits = 0;
     if (Invoke(*g_nbAcpiInterface, kMethodHWRS, bits)) {
-        std::fputs(kMsgHwrsSuccess, stdout);
+        platform::PutText(kMsgHwrsSuccess);
         present = (bits & bit) != 0;
-        if (present) std::fputs(reportedLine, stdout);
+        if (present) platform::PutText(reportedLine);
         result = kNbSuccess;
     } else {
-        std::fputs(kMsgFail, stdout);
+        platform::PutText(kMsgFail);
     }
     ReleaseNbAcpiInterface();
     return result;
@@ -110,10 +110,10 @@ int Diag_AcpiNBSetBTPowerOn(bool on) {
     // What the object writes back for a command means nothing to us.
     unsigned long scratch = 0;
     if (acpi::Invoke(*acpi::NbAcpiInterface(), acpi::kMethodBLED, on ? acpi::kBledOn : acpi::kBledOff, scratch)) {
-        std::fputs(acpi::kMsgBledSuccess, stdout);
+        platform::PutText(acpi::kMsgBledSuccess);
         result = acpi::kNbSuccess;
     } else {
-        std::fputs(acpi::kMsgFail, stdout);
+        platform::PutText(acpi::kMsgFail);
     }
     acpi::ReleaseNbAcpiInterface();
     return result;

@@ -2,12 +2,12 @@
 // text the EC answers with, one byte per OBF.
 #include "hwio/ec_firmware.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "hwio/ec.h"
 #include "hwio/port_io.h"
 #include "include/hwtk3.h"
+#include "platform/platform.h"
 
 namespace hwtk3::hwio {
 namespace {
@@ -52,7 +52,7 @@ int Diag_GetECFirmwareVer2(char* buffer, int length) {
     ec::Session session;  // the whole read, one session
     if (!session.Bound()) return 0;
     if (ec::WaitIBFTimeout(hwio::kFirmwareWaitPolls) == -1) {
-        std::fputs(hwio::kMsgIbfTimeout, stdout);
+        platform::PutText(hwio::kMsgIbfTimeout);
         return 0;
     }
     hwio::WritePort(ec::EcPort62.command, ec::kCmdFirmwareVersion);
@@ -64,14 +64,14 @@ int Diag_GetECFirmwareVer2(char* buffer, int length) {
     for (; i < limit; ++i) {
         if (ec::WaitOBFTimeout(hwio::kFirmwareWaitPolls) == -1) {
             text[i] = '\0';
-            std::printf(hwio::kMsgObfTimeout, text);
+            platform::Printf(hwio::kMsgObfTimeout, text);
             return 0;
         }
         const char byte = static_cast<char>(hwio::ReadPort(ec::EcPort62.data));
         if (i == kCapacity - 1 && byte != '\0') break;  // no room for a 32nd character
         text[i] = byte;
         if (byte == '\0') {
-            std::printf(hwio::kMsgVersion, text);
+            platform::Printf(hwio::kMsgVersion, text);
             // A caller without a buffer still primes the text for the fan
             // test, but nothing was copied, so it is not a success.
             if (buffer == nullptr) return 0;
@@ -80,6 +80,6 @@ int Diag_GetECFirmwareVer2(char* buffer, int length) {
         }
     }
     text[i] = '\0';
-    std::printf(hwio::kMsgVersion, text);
+    platform::Printf(hwio::kMsgVersion, text);
     return 0;
 }

@@ -2,10 +2,10 @@
 // library, and release it again.
 #include "hwio/port_io.h"
 
-#include <cstdio>
 
 #include "hwio/ec.h"
 #include "include/hwtk3.h"
+#include "platform/platform.h"
 #include "platform/sync.h"
 
 namespace hwtk3::hwio {
@@ -44,7 +44,7 @@ Fn Resolve(platform::HMODULE module, const char* name) {
 BOOL LoadStep() {
     g_portIo.module = platform::LoadLibraryFromInstallFolders(kPortIoLibrary);
     if (g_portIo.module == nullptr) {
-        std::printf(kMsgLoadFailed, static_cast<int>(platform::GetLastError()));
+        platform::Printf(kMsgLoadFailed, static_cast<int>(platform::GetLastError()));
         return 0;
     }
     g_portIo.GetDllStatus = Resolve<GetDllStatusFn>(g_portIo.module, "GetDllStatus");
@@ -57,7 +57,7 @@ BOOL LoadStep() {
     if (g_portIo.GetDllStatus == nullptr || g_portIo.InitializeOls == nullptr ||
         g_portIo.DeinitializeOls == nullptr || g_portIo.ReadIoPortByte == nullptr ||
         g_portIo.WriteIoPortByte == nullptr || g_portIo.ReadPhysicalMemory == nullptr) {
-        std::fputs(kMsgProcFailed, stdout);
+        platform::PutText(kMsgProcFailed);
         return 0;
     }
     return g_portIo.InitializeOls();
@@ -127,18 +127,18 @@ using namespace hwtk3::hwio;
 int Diag_InitHWIO(void) {
     BindingLock lock;
     if (g_hwioReady) {
-        std::fputs(kMsgAlreadyInitialized, stdout);
+        hwtk3::platform::PutText(kMsgAlreadyInitialized);
         return 1;
     }
-    std::fputs(kMsgPreparing, stdout);
+    hwtk3::platform::PutText(kMsgPreparing);
     if (LoadStep() == 0) {
-        std::fputs(kMsgInitFailed, stdout);
+        hwtk3::platform::PutText(kMsgInitFailed);
         return 0;
     }
-    std::fputs(kMsgInitialized, stdout);
+    hwtk3::platform::PutText(kMsgInitialized);
     g_hwioReady = true;
     if (g_portIo.GetDllStatus() == 0) return 1;
-    std::fputs(kMsgStatusError, stdout);
+    hwtk3::platform::PutText(kMsgStatusError);
     UnloadStep();
     g_hwioReady = false;
     return 0;
@@ -147,7 +147,7 @@ int Diag_InitHWIO(void) {
 void Diag_FreeHWIO(void) {
     BindingLock lock;
     if (!g_hwioReady) return;
-    std::fputs(kMsgReleasing, stdout);
+    hwtk3::platform::PutText(kMsgReleasing);
     UnloadStep();
     g_hwioReady = false;
 }

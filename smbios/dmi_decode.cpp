@@ -3,10 +3,10 @@
 #include "smbios/dmi_decode.h"
 
 #include <cassert>
-#include <cstdio>
 #include <new>
 
 #include "hwio/port_io.h"
+#include "platform/platform.h"
 #include "platform/sync.h"
 
 namespace hwtk3::smbios {
@@ -246,17 +246,17 @@ void ResetDmiData() {
 }  // namespace testing
 
 std::uint8_t* mem_chunk(std::uint32_t address, std::uint16_t length) {
-    std::printf(kMsgMemChunk, address, static_cast<int>(length));
+    platform::Printf(kMsgMemChunk, address, static_cast<int>(length));
     // One byte at least, so that an empty table still has an address.
     auto* block = new (std::nothrow) std::uint8_t[length != 0 ? length : 1];
     if (block == nullptr) {
-        std::fputs(kMsgMallocError, stdout);
+        platform::PutText(kMsgMallocError);
         return nullptr;
     }
-    std::printf(kMsgReadPhysical, address, static_cast<int>(length));
+    platform::Printf(kMsgReadPhysical, address, static_cast<int>(length));
     const std::uint32_t copied = hwio::ReadPhysicalMemory(address, block, length);
     if (copied != length) {
-        std::printf(kMsgReadPhysicalError, static_cast<int>(copied));
+        platform::Printf(kMsgReadPhysicalError, static_cast<int>(copied));
         delete[] block;
         return nullptr;
     }
@@ -264,10 +264,10 @@ std::uint8_t* mem_chunk(std::uint32_t address, std::uint16_t length) {
 }
 
 void dmi_table(std::uint32_t address, std::uint16_t length, std::uint16_t count) {
-    std::fputs(kMsgDmiTable, stdout);
+    platform::PutText(kMsgDmiTable);
     std::uint8_t* table = mem_chunk(address, length);
     if (table == nullptr) {
-        std::fputs(kMsgTableUnreachable, stdout);
+        platform::PutText(kMsgTableUnreachable);
         return;
     }
     decode_table(table, length, count);

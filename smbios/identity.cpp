@@ -3,12 +3,12 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstdio>
 #include <cstring>
 #include <string>
 #include <utility>
 
 #include "include/hwtk3.h"
+#include "platform/platform.h"
 #include "smbios/dmi_decode.h"
 
 namespace hwtk3::smbios {
@@ -111,7 +111,7 @@ void Diag_Get90Code(std::string& sku) {
 bool Diag_CheckMachine(bool scanPhysicalMemory) {
     DmiLock lock;
     if (Diag_FillDMIData(scanPhysicalMemory) != 0) return false;
-    std::fputs(kMsgFinished, stdout);
+    hwtk3::platform::PutText(kMsgFinished);
     char manufacturer[kCheckBufferSize] = {};
     char boardSerial[kCheckBufferSize] = {};
     Diag_GetManufacturer(manufacturer, static_cast<int>(kCheckBufferSize));
@@ -120,12 +120,12 @@ bool Diag_CheckMachine(bool scanPhysicalMemory) {
     const std::string model = Terminated(g_modelName, kModelNameSize);
     const std::string maker = Terminated(manufacturer, kCheckBufferSize);
     const std::string serial = Terminated(boardSerial, kCheckBufferSize);
-    std::printf(kMsgModelName, model.c_str());
-    std::printf(kMsgManufacturer, maker.c_str());
-    std::printf(kMsgBoardSn, serial.c_str());
+    hwtk3::platform::Printf(kMsgModelName, model.c_str());
+    hwtk3::platform::Printf(kMsgManufacturer, maker.c_str());
+    hwtk3::platform::Printf(kMsgBoardSn, serial.c_str());
     if (maker.find(kAcceptedManufacturer) == std::string::npos) return false;
     const std::int32_t type = serial.find(kZelkaBoard) != std::string::npos ? kMachineZelka : kMachineOther;
     g_machineType = type;
-    std::printf(kMsgMachineType, type);
+    hwtk3::platform::Printf(kMsgMachineType, type);
     return true;
 }
