@@ -2,6 +2,7 @@
 // library, and release it again.
 #include "hwio/port_io.h"
 
+#include <atomic>
 
 #include "hwio/ec.h"
 #include "include/hwtk3.h"
@@ -30,8 +31,12 @@ platform::CriticalSection& Lock() {
     return lock;
 }
 
-// How deep the calling thread holds the binding lock.
-thread_local int t_bindingDepth = 0;
+// Which thread holds the binding lock (0: none), and how deep; both
+// changed only by the holder, with the lock held. No thread-local storage:
+// a host may load and unload us, and storage of ours left in its threads
+// would outlive us.
+std::atomic<platform::DWORD> g_bindingHolder{0};
+int g_bindingDepth = 0;
 
 template <typename Fn>
 Fn Resolve(platform::HMODULE module, const char* name) {
@@ -81,14 +86,14 @@ void UnloadStep() {
 
 BindingLock::BindingLock() {
     Lock().Enter();
-    ++t_bindingDepth;
+    if (g_bindingDepth++ == 0) g_bindingHolder.store(platform::GetCurrentThreadId());
 }
 BindingLock::~BindingLock() {
-    --t_bindingDepth;
+    if (--g_bindingDepth == 0) g_bindingHolder.store(0);
     Lock().Leave();
 }
 
-bool BindingLockHeld() { return t_bindingDepth > 0; }
+bool BindingLockHeld() { return g_bindingHolder.load() == platform::GetCurrentThreadId(); }
 
 bool HwioReady() {
     BindingLock lock;
