@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "platform/sync.h"
+
 namespace hwtk3::acpi {
 namespace {
 
@@ -17,7 +19,13 @@ constexpr std::size_t kMinValueCopy = 8;      // header and one 32-bit integer
 static_assert(kValueHeaderSize + kMaxDataLength <= kValueBufferSize, "value buffer holds the longest value");
 static_assert(kReplyValueOffset + kValueHeaderSize + kMaxDataLength <= kReplySize, "value lies in the reply");
 
+// Guarded by AcpiDeviceLock.
 platform::HANDLE g_acpiDeviceHandle = nullptr;
+
+platform::CriticalSection& DeviceLock() {
+    static platform::CriticalSection lock;
+    return lock;
+}
 
 std::uint32_t LittleEndian32(const std::uint8_t* bytes) {
     return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
@@ -26,9 +34,16 @@ std::uint32_t LittleEndian32(const std::uint8_t* bytes) {
 
 }  // namespace
 
-platform::HANDLE AcpiDeviceHandle() { return g_acpiDeviceHandle; }
+AcpiDeviceLock::AcpiDeviceLock() { DeviceLock().Enter(); }
+AcpiDeviceLock::~AcpiDeviceLock() { DeviceLock().Leave(); }
+
+platform::HANDLE AcpiDeviceHandle() {
+    AcpiDeviceLock lock;
+    return g_acpiDeviceHandle;
+}
 
 bool OpenAcpiDevice() {
+    AcpiDeviceLock lock;
     // At most one handle at any time: one left by an earlier call goes first.
     CloseAcpiDevice();
     const platform::HANDLE handle = platform::CreateFileW(kAcpiDevicePath, kDeviceAccess, kDeviceShare, nullptr,
@@ -39,6 +54,7 @@ bool OpenAcpiDevice() {
 }
 
 void CloseAcpiDevice() {
+    AcpiDeviceLock lock;
     if (g_acpiDeviceHandle == nullptr) return;
     platform::CloseHandle(g_acpiDeviceHandle);
     g_acpiDeviceHandle = nullptr;

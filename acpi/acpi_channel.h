@@ -99,6 +99,21 @@ static_assert(offsetof(AcpiMethodReply, Data) == 16, "reply layout");
 // Longest first value we accept; a longer one is treated as a broken reply.
 constexpr std::uint16_t kMaxDataLength = 100;
 
+// Guards the device handle below. A control export holds it from opening
+// the device to closing it, its delay included (the handle is in use until
+// it is closed), so one host thread never closes the handle another is
+// calling through, and at most one handle exists at any moment. Recursive;
+// the functions below take it too. Among the library's locks it stands
+// alone: nothing else of ours is taken under it, and it is never taken
+// under another (see hwio::BindingLock for the order of the others).
+class AcpiDeviceLock {
+public:
+    AcpiDeviceLock();
+    ~AcpiDeviceLock();
+    AcpiDeviceLock(const AcpiDeviceLock&) = delete;
+    AcpiDeviceLock& operator=(const AcpiDeviceLock&) = delete;
+};
+
 // The handle of the open control device, or nullptr when none is open.
 platform::HANDLE AcpiDeviceHandle();
 

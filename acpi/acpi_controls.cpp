@@ -3,9 +3,9 @@
 // the firmware gets the same settling time after a failed call.
 #include "acpi/acpi_controls.h"
 
-#include <cstdio>
 
 #include "include/hwtk3.h"
+#include "platform/platform.h"
 
 namespace hwtk3::acpi {
 namespace {
@@ -27,9 +27,14 @@ std::uint32_t PowerArgument(unsigned char field) { return field != 0 ? 1u : 0u; 
 // Open, evaluate, decode, pause, close. `decode(value, called)` writes the
 // outputs and yields the export's result; `called` is false when the
 // channel delivered no result.
+//
+// The device lock is held from the open to the close, across the delay:
+// another host thread's control call waits rather than closing the handle
+// this one is using.
 template <typename Decode>
 bool RunControl(std::uint32_t method, bool hasArgument, std::uint32_t argument, platform::DWORD delayMs,
                 Decode decode) {
+    AcpiDeviceLock lock;
     if (!OpenAcpiDevice()) return false;
     bool called = false;
     const std::uint32_t value = EvalAcpiMethod(method, hasArgument, argument, &called);
@@ -59,6 +64,7 @@ bool RunPowerQuery(std::uint32_t method, unsigned char& field) {
 
 std::uint32_t EvalAcpiMethod(std::uint32_t methodName, bool hasArgument, std::uint32_t argument,
                              bool* succeeded) {
+    AcpiDeviceLock lock;  // the handle stays open until the call returns
     if (succeeded != nullptr) *succeeded = false;
     const platform::HANDLE handle = AcpiDeviceHandle();
     if (handle == nullptr) return 0;
@@ -144,7 +150,7 @@ bool Diag_GetCamState(tDiagWifiBTPowerState* state) {
 // its lines and the other outputs are the same as with valid pointers.
 bool Diag_GetACPISupportMethods(bool* wlan, bool* bluetooth, bool* camera) {
     const auto report = [](const char* line, bool* output) {
-        std::fputs(line, stdout);
+        platform::PutText(line);
         if (output != nullptr) *output = true;
     };
     return acpi::RunControl(acpi::kMethodCMSG, false, 0, acpi::kNoDelay,

@@ -1,9 +1,10 @@
 #include "acpi/nb_acpi.h"
 
-#include <cstdio>
 #include <new>
 
 #include "include/hwtk3.h"
+#include "platform/platform.h"
+#include "platform/sync.h"
 
 namespace hwtk3::acpi {
 namespace {
@@ -14,7 +15,13 @@ constexpr const char kMsgFail[] = "Fail!\n";
 constexpr const char kMsgBluetoothReported[] = "bios reported BT is existed\n";
 constexpr const char kMsgWlanReported[] = "bios reported Wifi is existed\n";
 
+// Guarded by NbAcpiInterfaceLock.
 CVQMITF* g_nbAcpiInterface = nullptr;
+
+platform::CriticalSection& InterfaceLock() {
+    static platform::CriticalSection lock;
+    return lock;
+}
 
 // The object belongs to another library: whatever it throws stops here,
 // as a failed call, instead of crossing our exports.
@@ -36,16 +43,17 @@ bool Invoke(CVQMITF& object, std::uint32_t method, std::uint32_t argument, unsig
 
 // Both presence queries: "HWRS", then the export's bit.
 int QueryHardware(std::uint32_t bit, const char* reportedLine, bool& present) {
+    NbAcpiInterfaceLock lock;
     if (!AcquireNbAcpiInterface()) return kNbFailure;
     int result = kNbFailure;
     unsigned long bits = 0;
     if (Invoke(*g_nbAcpiInterface, kMethodHWRS, bits)) {
-        std::fputs(kMsgHwrsSuccess, stdout);
+        platform::PutText(kMsgHwrsSuccess);
         present = (bits & bit) != 0;
-        if (present) std::fputs(reportedLine, stdout);
+        if (present) platform::PutText(reportedLine);
         result = kNbSuccess;
     } else {
-        std::fputs(kMsgFail, stdout);
+        platform::PutText(kMsgFail);
     }
     ReleaseNbAcpiInterface();
     return result;
@@ -53,9 +61,16 @@ int QueryHardware(std::uint32_t bit, const char* reportedLine, bool& present) {
 
 }  // namespace
 
-CVQMITF* NbAcpiInterface() { return g_nbAcpiInterface; }
+NbAcpiInterfaceLock::NbAcpiInterfaceLock() { InterfaceLock().Enter(); }
+NbAcpiInterfaceLock::~NbAcpiInterfaceLock() { InterfaceLock().Leave(); }
+
+CVQMITF* NbAcpiInterface() {
+    NbAcpiInterfaceLock lock;
+    return g_nbAcpiInterface;
+}
 
 bool AcquireNbAcpiInterface() {
+    NbAcpiInterfaceLock lock;
     if (g_nbAcpiInterface != nullptr) return true;
     // No exception for an exhausted heap: no memory means no object.
     void* storage = ::operator new(kNbAcpiObjectSize, std::nothrow);
@@ -69,11 +84,18 @@ bool AcquireNbAcpiInterface() {
     return g_nbAcpiInterface != nullptr;
 }
 
+// A destructor that throws has still ended the object's life: its storage
+// is ours and goes back, and the export keeps the result of its method
+// call, which the exception does not change.
 void ReleaseNbAcpiInterface() {
+    NbAcpiInterfaceLock lock;
     if (g_nbAcpiInterface == nullptr) return;
     CVQMITF* object = g_nbAcpiInterface;
     g_nbAcpiInterface = nullptr;
-    object->~CVQMITF();
+    try {
+        object->~CVQMITF();
+    } catch (...) {
+    }
     ::operator delete(object);
 }
 
@@ -82,15 +104,16 @@ void ReleaseNbAcpiInterface() {
 using namespace hwtk3;
 
 int Diag_AcpiNBSetBTPowerOn(bool on) {
+    acpi::NbAcpiInterfaceLock lock;
     if (!acpi::AcquireNbAcpiInterface()) return acpi::kNbFailure;
     int result = acpi::kNbFailure;
     // What the object writes back for a command means nothing to us.
     unsigned long scratch = 0;
     if (acpi::Invoke(*acpi::NbAcpiInterface(), acpi::kMethodBLED, on ? acpi::kBledOn : acpi::kBledOff, scratch)) {
-        std::fputs(acpi::kMsgBledSuccess, stdout);
+        platform::PutText(acpi::kMsgBledSuccess);
         result = acpi::kNbSuccess;
     } else {
-        std::fputs(acpi::kMsgFail, stdout);
+        platform::PutText(acpi::kMsgFail);
     }
     acpi::ReleaseNbAcpiInterface();
     return result;

@@ -33,12 +33,28 @@ static_assert(sizeof(CVQMITF) <= kNbAcpiObjectSize, "the object must fit the sto
 constexpr int kNbSuccess = 0;
 constexpr int kNbFailure = -1;
 
+// Guards the interface object below. Each export holds it from acquiring
+// the object to releasing it, so one host thread never destroys the object
+// another is calling. Recursive; the functions below take it too. Among the
+// library's locks it stands alone: nothing else of ours is taken under it
+// (only the outside class runs there), and it is never taken under another
+// (see hwio::BindingLock for the order of the others).
+class NbAcpiInterfaceLock {
+public:
+    NbAcpiInterfaceLock();
+    ~NbAcpiInterfaceLock();
+    NbAcpiInterfaceLock(const NbAcpiInterfaceLock&) = delete;
+    NbAcpiInterfaceLock& operator=(const NbAcpiInterfaceLock&) = delete;
+};
+
 // The live interface object, or nullptr when there is none.
 CVQMITF* NbAcpiInterface();
 
 // Makes sure an object exists (reusing one still held); true when one does.
+// A constructor that throws leaves none, its storage freed.
 bool AcquireNbAcpiInterface();
-// Destroys the object, if any.
+// Destroys the object, if any, and frees its storage, also when its
+// destructor throws (the exception stops here).
 void ReleaseNbAcpiInterface();
 
 }  // namespace hwtk3::acpi

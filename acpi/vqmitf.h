@@ -19,7 +19,11 @@
 class HWTK3_VQMITF_API CVQMITF {
 public:
     CVQMITF();
-    ~CVQMITF();
+    // Another library's destructor may throw. Declared so, the exception
+    // reaches our call, where it is caught; a destructor left implicitly
+    // noexcept would end the host process instead. (Exception specifications
+    // are not part of the member's decorated name.)
+    ~CVQMITF() noexcept(false);
     // Evaluates `method` without argument; nonzero on success, with the
     // method's value in *value.
     int InvokeMethod(unsigned long method, unsigned long* value);

@@ -4,7 +4,6 @@
 #include "battery/charge_control.h"
 
 #include <cstdint>
-#include <cstdio>
 
 #include "hwio/ec.h"
 #include "hwio/port_io.h"
@@ -48,12 +47,12 @@ bool SwitchMachineType(bool enable) {
     ec::Session session;
     std::uint8_t original = 0;
     const bool answered = ec::Ec25CRead(kChargeSwitchAddress, original);
-    if (answered) std::printf(kMsgOriginal4F8, original);
+    if (answered) platform::Printf(kMsgOriginal4F8, original);
     const std::uint8_t wanted = Switched(original, enable);
     const bool written = answered && ec::Ec25CWrite(kChargeSwitchAddress, wanted);
     std::uint8_t readBack = 0;
     const bool readBackAnswered = ec::Ec25CRead(kChargeSwitchAddress, readBack);
-    if (readBackAnswered) std::printf(kMsgReadBack4F8, readBack);
+    if (readBackAnswered) platform::Printf(kMsgReadBack4F8, readBack);
     return written && readBackAnswered && readBack == wanted;
 }
 
@@ -77,30 +76,30 @@ bool SetEcRam(bool enable) {
     for (int pass = 0; pass < kPasses; ++pass) {
         if (pass > 0) {
             platform::Sleep(kRetryPauseMs);
-            std::fputs(kMsgRetry, stdout);
-            std::fputs(enable ? kMsgSetCharging : kMsgSetDischarging, stdout);
+            platform::PutText(kMsgRetry);
+            platform::PutText(enable ? kMsgSetCharging : kMsgSetDischarging);
         }
         {
             ec::Session readModifyWrite;
             std::uint8_t original = 0;
             if (ec::Ec62ReadAnswered(kChargeSwitchRamIndex, original)) {
-                std::printf(kMsgOriginalD2, original);
+                platform::Printf(kMsgOriginalD2, original);
                 ec::Ec62Write(kChargeSwitchRamIndex, Switched(original, enable));
             }
         }
         for (int readBack = 0; readBack < kReadBacksPerPass; ++readBack) {
             std::uint8_t value = 0;
             const bool answered = ec::Ec62ReadAnswered(kChargeSwitchRamIndex, value);
-            if (answered) std::printf(kMsgReadBackD2, value);
+            if (answered) platform::Printf(kMsgReadBackD2, value);
             if (answered && ShowsWanted(value, enable)) {
-                std::fputs(enable ? kMsgSuccessCharging : kMsgSuccessDischarging, stdout);
+                platform::PutText(enable ? kMsgSuccessCharging : kMsgSuccessDischarging);
                 return true;
             }
-            std::fputs(enable ? kMsgStillDischarging : kMsgStillCharging, stdout);
+            platform::PutText(enable ? kMsgStillDischarging : kMsgStillCharging);
             platform::Sleep(kRetryPauseMs);
         }
         std::uint8_t bank = 0;
-        if (ec::Ec62ReadAnswered(kEcRamBankIdIndex, bank)) std::printf(kMsgBankId, static_cast<unsigned>(bank));
+        if (ec::Ec62ReadAnswered(kEcRamBankIdIndex, bank)) platform::Printf(kMsgBankId, static_cast<unsigned>(bank));
     }
     return false;
 }
@@ -121,7 +120,7 @@ unsigned char Diag_GetBatteryChargeState(void) {
 
 bool Diag_SetBatteryChargeEnabled(bool enabled) {
     if (!hwio::HwioReady()) return false;
-    std::fputs(enabled ? battery::kMsgSetCharging : battery::kMsgSetDischarging, stdout);
+    platform::PutText(enabled ? battery::kMsgSetCharging : battery::kMsgSetDischarging);
     return smbios::MachineType() != 0 ? battery::SetMachineType(enabled) : battery::SetEcRam(enabled);
 }
 
@@ -129,6 +128,6 @@ bool Diag_IsBatteryChargeEnabled(void) {
     if (!hwio::HwioReady() || smbios::MachineType() == 0) return false;
     std::uint8_t byte = 0;
     if (!ec::Ec25CRead(battery::kChargeSwitchAddress, byte)) return false;
-    std::printf(battery::kMsgData4F8, byte);
+    platform::Printf(battery::kMsgData4F8, byte);
     return (byte & battery::kChargingOffBit) == 0;
 }

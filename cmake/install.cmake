@@ -64,6 +64,8 @@ configure_file(${PROJECT_SOURCE_DIR}/release/hwtk3-diag.1 ${CMAKE_BINARY_DIR}/hw
 execute_process(COMMAND gzip -9n -c ${CMAKE_BINARY_DIR}/hwtk3-diag.1
   OUTPUT_FILE ${CMAKE_BINARY_DIR}/hwtk3-diag.1.gz COMMAND_ERROR_IS_FATAL ANY)
 install(FILES ${CMAKE_BINARY_DIR}/hwtk3-diag.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+# hwtk3-diag's --json report is a documented interface: its schema ships.
+install(FILES ${PROJECT_SOURCE_DIR}/tools/hwtk3-diag.schema.json DESTINATION ${CMAKE_INSTALL_DATADIR}/hwtk3)
 
 set(HWTK3_DEB_MAINTAINER "the hwtk3 authors <hwtk3@example.org>" CACHE STRING
   "Maintainer field of the Debian package")

@@ -25,6 +25,17 @@ if(HWTK3_SANITIZE)
   add_link_options(-Wl,--disable-new-dtags)
 endif()
 
+# The library, the virtual notebook, the stand-ins and the thread stress
+# under ThreadSanitizer, in a build tree of their own (scripts/build tsan,
+# which builds only the stress program and what it loads). Assertions stay
+# compiled in: the identity record's lock checks the lock order with one.
+option(HWTK3_TSAN "Build with ThreadSanitizer" OFF)
+if(HWTK3_TSAN)
+  set(HWTK3_TSAN_FLAGS -fsanitize=thread -fno-omit-frame-pointer)
+  add_compile_options(${HWTK3_TSAN_FLAGS} -O1 -g1)
+  add_link_options(${HWTK3_TSAN_FLAGS})
+endif()
+
 # A library that calls the C library only through another one still names
 # it, as every shared object on the system does: the compiler driver links
 # as needed and would drop it.
@@ -116,6 +127,21 @@ target_compile_options(hwtk3-diag PRIVATE ${HWTK3_WARNINGS})
 set_target_properties(hwtk3-diag PROPERTIES BUILD_RPATH "${HWTK3_SIM_DIR}")
 add_dependencies(hwtk3-diag winring0_standin winring0_provider)
 
+# Host threads calling every export at once on the virtual notebook: a
+# ctest entry of every tree, the only one of the ThreadSanitizer tree.
+add_executable(hwtk3_thread_stress tests/stress/thread_stress.cpp tests/fresh_library.cpp)
+target_link_libraries(hwtk3_thread_stress PRIVATE hwtk3_static hwtk3sim)
+target_compile_options(hwtk3_thread_stress PRIVATE ${HWTK3_WARNINGS})
+target_compile_definitions(hwtk3_thread_stress PRIVATE HWTK3_SIM_DIR="${HWTK3_SIM_DIR}")
+set_target_properties(hwtk3_thread_stress PROPERTIES BUILD_RPATH "${HWTK3_SIM_DIR}")
+add_dependencies(hwtk3_thread_stress winring0_standin)
+enable_testing()
+add_test(NAME stress.threads COMMAND hwtk3_thread_stress)
+if(HWTK3_TSAN)
+  # Any race or lock-order inversion fails the run.
+  set_tests_properties(stress.threads PROPERTIES ENVIRONMENT "TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1")
+endif()
+
 # Unit tests: each test case runs in a process of its own, since the
 # library's state is process-wide by design.
 option(HWTK3_TESTS "Build the unit tests" ON)
@@ -134,6 +160,12 @@ if(HWTK3_TESTS)
   target_compile_definitions(hwtk3_tests PRIVATE HWTK3_TEST_LIB_DIR="${HWTK3_TEST_LIB_DIR}")
   add_dependencies(hwtk3_tests winring0_provider_testing)
   gtest_discover_tests(hwtk3_tests DISCOVERY_TIMEOUT 60)
+  # Every test starts from the state of a freshly loaded library, so one
+  # process running them all (or any filter of them) gives the same results.
+  add_test(NAME unit.one_process COMMAND hwtk3_tests)
+  add_test(NAME unit.one_process.binding COMMAND hwtk3_tests --gtest_filter=BindingTest.*)
+  add_test(NAME unit.one_process.served_then_provider
+    COMMAND hwtk3_tests --gtest_filter=BindingTest.ModuleServed*:BindingTest.RealProvider*)
 endif()
 
 # Benchmarks (Google Benchmark), when it is installed.

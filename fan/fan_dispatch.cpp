@@ -3,8 +3,6 @@
 #include "fan/fan_dispatch.h"
 
 #include <cstdint>
-#include <cstdio>
-#include <cstring>
 
 #include "fan/fan_registers.h"
 #include "hwio/ec_firmware.h"
@@ -63,13 +61,13 @@ bool MachineTypeRead(int* rpm, int* temperature) {
 
 bool ZlkdRead(int* rpm, int* temperature, bool announce) {
     if (Diag_ZLKDGetFanSpeed2(rpm) == 0) {
-        std::fputs(kMsgGetRpmFailed, stdout);
+        platform::PutText(kMsgGetRpmFailed);
         return false;
     }
-    if (announce) std::printf(kMsgGotRpm, *rpm);
+    if (announce) platform::Printf(kMsgGotRpm, *rpm);
     platform::Sleep(kReadPauseMs);
     if (Diag_ZLKDGetCpuTemperature2(temperature) == 0) {
-        std::fputs(kMsgGetTempFailed, stdout);
+        platform::PutText(kMsgGetTempFailed);
         return false;
     }
     platform::Sleep(kReadPauseMs);
@@ -78,7 +76,7 @@ bool ZlkdRead(int* rpm, int* temperature, bool announce) {
 
 bool PwmRead(int* rpm, int* temperature) {
     if (!Diag_FanState2(temperature, rpm)) {
-        std::fputs(kMsgPwmGetFailed, stdout);
+        platform::PutText(kMsgPwmGetFailed);
         return false;
     }
     platform::Sleep(kReadPauseMs);
@@ -87,12 +85,12 @@ bool PwmRead(int* rpm, int* temperature) {
 
 bool AmdRead(int* rpm, int* temperature) {
     if (Diag_AMDGetFanRPM(rpm) == 0) {
-        std::fputs(kMsgAmdGetRpmFailed, stdout);
+        platform::PutText(kMsgAmdGetRpmFailed);
         return false;
     }
     platform::Sleep(kReadPauseMs);
     if (Diag_AMDGetCpuTemperature(temperature) == 0) {
-        std::fputs(kMsgAmdGetTempFailed, stdout);
+        platform::PutText(kMsgAmdGetTempFailed);
         return false;
     }
     platform::Sleep(kReadPauseMs);
@@ -104,7 +102,7 @@ bool AmdRead(int* rpm, int* temperature) {
 FanPath ChooseFanPath(bool ecPlatform) {
     if (smbios::MachineType() != 0) return FanPath::MachineType;
     if (!ecPlatform) return FanPath::Amd;
-    return std::strstr(hwio::EcFirmwareVersion(), kZlkdTag) != nullptr ? FanPath::Zlkd : FanPath::Pwm;
+    return hwio::EcFirmwareVersionContains(kZlkdTag) ? FanPath::Zlkd : FanPath::Pwm;
 }
 
 }  // namespace hwtk3::fan
@@ -123,25 +121,25 @@ bool Diag_FanCpu(int targetRpm, int dutyLevel, int* rpm, int* temperature, bool 
             return MachineTypeRead(rpm, temperature);
         }
         case FanPath::Zlkd:
-            std::fputs(kMsgZlkd, stdout);
-            std::printf(kMsgSetRpm, targetRpm);
+            platform::PutText(kMsgZlkd);
+            platform::Printf(kMsgSetRpm, targetRpm);
             if (Diag_ZLKDSetFanSpeed2(static_cast<unsigned int>(targetRpm)) == 0) {
-                std::fputs(kMsgSetFailed, stdout);
+                platform::PutText(kMsgSetFailed);
                 return false;
             }
             platform::Sleep(kSettlePauseMs);
             return ZlkdRead(rpm, temperature, true);
         case FanPath::Pwm:
-            std::fputs(kMsgPwm, stdout);
+            platform::PutText(kMsgPwm);
             if (Diag_SetFanSpeed2(static_cast<unsigned int>(*rpm)) == 0) {
-                std::fputs(kMsgSetFailed, stdout);
+                platform::PutText(kMsgSetFailed);
                 return false;
             }
             platform::Sleep(kSettlePauseMs);
             return PwmRead(rpm, temperature);
         case FanPath::Amd:
             if (Diag_AMDSetFanRPM(targetRpm) == 0) {
-                std::fputs(kMsgAmdSetFailed, stdout);
+                platform::PutText(kMsgAmdSetFailed);
                 return false;
             }
             platform::Sleep(kSettlePauseMs);

@@ -3,7 +3,6 @@
 // pause after each register step, and the operator lines.
 #include "fan/fan_registers.h"
 
-#include <cstdio>
 
 #include "hwio/ec.h"
 #include "hwio/port_io.h"
@@ -132,11 +131,11 @@ bool SwitchFanControl(bool manual) {
     }
     std::uint8_t flag = 0;
     if (!ec::Fan0ControlFlagRead(flag)) return false;
-    std::printf(kMsgReadFan0Flag, flag);
+    platform::Printf(kMsgReadFan0Flag, flag);
     const std::uint8_t updated = manual ? static_cast<std::uint8_t>(flag & ~kFan0EcControlBit)
                                         : static_cast<std::uint8_t>(flag | kFan0EcControlBit);
     const ec::Delivery delivery = ec::Fan0ControlFlagWrite(updated);
-    if (delivery.sent) std::printf(kMsgSetFan0Flag, updated);
+    if (delivery.sent) platform::Printf(kMsgSetFan0Flag, updated);
     return delivery.taken;
 }
 
@@ -149,7 +148,7 @@ bool SwitchFanControl(bool manual) {
 bool MachineTypeDutyWrite(std::uint32_t duty) {
     if (!hwio::HwioReady()) return false;
     const ec::Delivery delivery = ec::Fan0DutyWrite(static_cast<std::uint8_t>(duty & 0xFF));
-    if (delivery.sent) std::printf(kMsgFan0Duty, duty);
+    if (delivery.sent) platform::Printf(kMsgFan0Duty, duty);
     return delivery.taken;
 }
 
@@ -158,18 +157,18 @@ bool MachineTypeTachometerRead(std::int32_t& rpm) {
     if (!session.Bound()) return false;
     std::uint8_t high = 0;
     if (!ec::Ec25CRead(kRegMachineTachometerHigh, high)) return false;
-    std::printf(kMsgTachoHigh, high);
+    platform::Printf(kMsgTachoHigh, high);
     std::uint8_t low = 0;
     if (!ec::Ec25CRead(kRegMachineTachometerLow, low)) return false;
-    std::printf(kMsgTachoLow, low);
+    platform::Printf(kMsgTachoLow, low);
     const std::uint32_t count = static_cast<std::uint32_t>(high) << 8 | low;
-    std::printf(kMsgTachoCount, count);
+    platform::Printf(kMsgTachoCount, count);
     if (count == 0) {
         rpm = 0;
         return true;
     }
     rpm = MachineRpmFromCount(count);
-    std::printf(kMsgTachoRpm, rpm);
+    platform::Printf(kMsgTachoRpm, rpm);
     return true;
 }
 
@@ -178,7 +177,7 @@ bool MachineTypeTemperatureRead(std::int32_t& temperature) {
     std::uint8_t byte = 0;
     if (!ec::CpuTemperatureRead25C(byte)) return false;
     temperature = static_cast<std::int8_t>(byte);
-    std::printf(kMsgCpuTemp, temperature);
+    platform::Printf(kMsgCpuTemp, temperature);
     return true;
 }
 
@@ -290,9 +289,9 @@ int Diag_ZLKDGetFanSpeed2(int* rpm) {
     std::uint8_t high = 0;
     std::uint8_t low = 0;
     if (!ec::TachometerRead68(high, low)) return 0;
-    std::printf(kMsgZlkdTacho, high, low);
+    platform::Printf(kMsgZlkdTacho, high, low);
     const std::uint32_t count = InvertedCount(high, low);
-    std::printf(kMsgZlkdCount, count);
+    platform::Printf(kMsgZlkdCount, count);
     *rpm = ZlkdRpmFromCount(count);
     platform::Sleep(kStepPauseMs);
     return 1;
@@ -308,16 +307,16 @@ int Diag_ZLKDSetFanSpeed2(unsigned int rpm) {
     const std::uint32_t value = ~count & kCountMask;
     const std::uint8_t high = HighByte(value);
     const std::uint8_t low = LowByte(value);
-    std::printf(kMsgZlkdTarget, count, value, value, high, low);
+    platform::Printf(kMsgZlkdTarget, count, value, value, high, low);
 
     {
         // One EC session; the pause after it is made with the EC free.
         ec::Exchange exchange(ec::EcPort68);
         if (exchange.SendCommand(ec::kCmdTachometerWrite)) {
-            std::printf(kMsgZlkdPortWrite, ec::kCmdTachometerWrite, ec::EcPort68.command);
+            platform::Printf(kMsgZlkdPortWrite, ec::kCmdTachometerWrite, ec::EcPort68.command);
         }
-        if (exchange.WriteData(high)) std::printf(kMsgZlkdPortWrite, high, ec::EcPort68.data);
-        if (exchange.WriteData(low)) std::printf(kMsgZlkdPortWrite, low, ec::EcPort68.data);
+        if (exchange.WriteData(high)) platform::Printf(kMsgZlkdPortWrite, high, ec::EcPort68.data);
+        if (exchange.WriteData(low)) platform::Printf(kMsgZlkdPortWrite, low, ec::EcPort68.data);
         if (!exchange.Confirm()) return 0;
     }
     platform::Sleep(kStepPauseMs);

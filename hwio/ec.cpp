@@ -61,7 +61,12 @@ bool Answered(std::uint8_t status) { return (status & kStatusOBF) != 0 && Taken(
 
 // The published counted waits: `count` polls, 1 ms apart. The IBF wait
 // opens the firmware-version exchange and drops stale bytes as it polls.
+// A wait also ends once its count of milliseconds has passed: on a Windows
+// timer a 1 ms pause lasts 15.6 ms, and 500 of them would make one wait
+// last 7.8 s instead of half a second.
 int CountedPoll(int count, std::uint8_t mask, bool wanted, bool drain) {
+    const std::uint64_t start = platform::GetTickCount64();
+    const std::uint64_t limitMs = static_cast<std::uint64_t>(count < 0 ? 0 : count) * kBoundedPollPauseMs;
     int staleBytes = 0;
     for (int poll = 0; poll < count; ++poll) {
         std::uint8_t status = hwio::ReadPort(EcPort62.command);
@@ -72,6 +77,7 @@ int CountedPoll(int count, std::uint8_t mask, bool wanted, bool drain) {
         }
         if (Holds(status, mask, wanted)) return 0;
         platform::Sleep(kBoundedPollPauseMs);
+        if (Since(start) >= limitMs) break;
     }
     return -1;
 }

@@ -2,12 +2,12 @@
 // text the EC answers with, one byte per OBF.
 #include "hwio/ec_firmware.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "hwio/ec.h"
 #include "hwio/port_io.h"
 #include "include/hwtk3.h"
+#include "platform/platform.h"
 
 namespace hwtk3::hwio {
 namespace {
@@ -19,14 +19,23 @@ constexpr const char kMsgVersion[] = "EC FW:=%s=\n";
 // Polls granted to each counted wait of the exchange.
 constexpr int kFirmwareWaitPolls = 500;
 
+// Guarded by the binding lock.
 char g_ecFirmwareVersion[kEcFirmwareVersionSize] = {};
 
 }  // namespace
 
 const char* EcFirmwareVersion() { return g_ecFirmwareVersion; }
 
+bool EcFirmwareVersionContains(const char* tag) {
+    BindingLock lock;
+    return std::strstr(g_ecFirmwareVersion, tag) != nullptr;
+}
+
 namespace testing {
-void ResetFirmwareVersion() { std::memset(g_ecFirmwareVersion, 0, sizeof g_ecFirmwareVersion); }
+void ResetFirmwareVersion() {
+    BindingLock lock;
+    std::memset(g_ecFirmwareVersion, 0, sizeof g_ecFirmwareVersion);
+}
 }  // namespace testing
 
 }  // namespace hwtk3::hwio
@@ -43,7 +52,7 @@ int Diag_GetECFirmwareVer2(char* buffer, int length) {
     ec::Session session;  // the whole read, one session
     if (!session.Bound()) return 0;
     if (ec::WaitIBFTimeout(hwio::kFirmwareWaitPolls) == -1) {
-        std::fputs(hwio::kMsgIbfTimeout, stdout);
+        platform::PutText(hwio::kMsgIbfTimeout);
         return 0;
     }
     hwio::WritePort(ec::EcPort62.command, ec::kCmdFirmwareVersion);
@@ -55,14 +64,14 @@ int Diag_GetECFirmwareVer2(char* buffer, int length) {
     for (; i < limit; ++i) {
         if (ec::WaitOBFTimeout(hwio::kFirmwareWaitPolls) == -1) {
             text[i] = '\0';
-            std::printf(hwio::kMsgObfTimeout, text);
+            platform::Printf(hwio::kMsgObfTimeout, text);
             return 0;
         }
         const char byte = static_cast<char>(hwio::ReadPort(ec::EcPort62.data));
         if (i == kCapacity - 1 && byte != '\0') break;  // no room for a 32nd character
         text[i] = byte;
         if (byte == '\0') {
-            std::printf(hwio::kMsgVersion, text);
+            platform::Printf(hwio::kMsgVersion, text);
             // A caller without a buffer still primes the text for the fan
             // test, but nothing was copied, so it is not a success.
             if (buffer == nullptr) return 0;
@@ -71,6 +80,6 @@ int Diag_GetECFirmwareVer2(char* buffer, int length) {
         }
     }
     text[i] = '\0';
-    std::printf(hwio::kMsgVersion, text);
+    platform::Printf(hwio::kMsgVersion, text);
     return 0;
 }

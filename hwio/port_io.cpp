@@ -2,10 +2,11 @@
 // library, and release it again.
 #include "hwio/port_io.h"
 
-#include <cstdio>
+#include <atomic>
 
 #include "hwio/ec.h"
 #include "include/hwtk3.h"
+#include "platform/platform.h"
 #include "platform/sync.h"
 
 namespace hwtk3::hwio {
@@ -30,6 +31,13 @@ platform::CriticalSection& Lock() {
     return lock;
 }
 
+// Which thread holds the binding lock (0: none), and how deep; both
+// changed only by the holder, with the lock held. No thread-local storage:
+// a host may load and unload us, and storage of ours left in its threads
+// would outlive us.
+std::atomic<platform::DWORD> g_bindingHolder{0};
+int g_bindingDepth = 0;
+
 template <typename Fn>
 Fn Resolve(platform::HMODULE module, const char* name) {
     return reinterpret_cast<Fn>(platform::GetProcAddress(module, name));
@@ -41,7 +49,7 @@ Fn Resolve(platform::HMODULE module, const char* name) {
 BOOL LoadStep() {
     g_portIo.module = platform::LoadLibraryFromInstallFolders(kPortIoLibrary);
     if (g_portIo.module == nullptr) {
-        std::printf(kMsgLoadFailed, static_cast<int>(platform::GetLastError()));
+        platform::Printf(kMsgLoadFailed, static_cast<int>(platform::GetLastError()));
         return 0;
     }
     g_portIo.GetDllStatus = Resolve<GetDllStatusFn>(g_portIo.module, "GetDllStatus");
@@ -54,7 +62,7 @@ BOOL LoadStep() {
     if (g_portIo.GetDllStatus == nullptr || g_portIo.InitializeOls == nullptr ||
         g_portIo.DeinitializeOls == nullptr || g_portIo.ReadIoPortByte == nullptr ||
         g_portIo.WriteIoPortByte == nullptr || g_portIo.ReadPhysicalMemory == nullptr) {
-        std::fputs(kMsgProcFailed, stdout);
+        platform::PutText(kMsgProcFailed);
         return 0;
     }
     return g_portIo.InitializeOls();
@@ -76,8 +84,16 @@ void UnloadStep() {
 
 }  // namespace
 
-BindingLock::BindingLock() { Lock().Enter(); }
-BindingLock::~BindingLock() { Lock().Leave(); }
+BindingLock::BindingLock() {
+    Lock().Enter();
+    if (g_bindingDepth++ == 0) g_bindingHolder.store(platform::GetCurrentThreadId());
+}
+BindingLock::~BindingLock() {
+    if (--g_bindingDepth == 0) g_bindingHolder.store(0);
+    Lock().Leave();
+}
+
+bool BindingLockHeld() { return g_bindingHolder.load() == platform::GetCurrentThreadId(); }
 
 bool HwioReady() {
     BindingLock lock;
@@ -116,18 +132,18 @@ using namespace hwtk3::hwio;
 int Diag_InitHWIO(void) {
     BindingLock lock;
     if (g_hwioReady) {
-        std::fputs(kMsgAlreadyInitialized, stdout);
+        hwtk3::platform::PutText(kMsgAlreadyInitialized);
         return 1;
     }
-    std::fputs(kMsgPreparing, stdout);
+    hwtk3::platform::PutText(kMsgPreparing);
     if (LoadStep() == 0) {
-        std::fputs(kMsgInitFailed, stdout);
+        hwtk3::platform::PutText(kMsgInitFailed);
         return 0;
     }
-    std::fputs(kMsgInitialized, stdout);
+    hwtk3::platform::PutText(kMsgInitialized);
     g_hwioReady = true;
     if (g_portIo.GetDllStatus() == 0) return 1;
-    std::fputs(kMsgStatusError, stdout);
+    hwtk3::platform::PutText(kMsgStatusError);
     UnloadStep();
     g_hwioReady = false;
     return 0;
@@ -136,7 +152,7 @@ int Diag_InitHWIO(void) {
 void Diag_FreeHWIO(void) {
     BindingLock lock;
     if (!g_hwioReady) return;
-    std::fputs(kMsgReleasing, stdout);
+    hwtk3::platform::PutText(kMsgReleasing);
     UnloadStep();
     g_hwioReady = false;
 }

@@ -40,9 +40,23 @@ bool HwioReady();
 
 // The binding and every use of its entry points share one in-process,
 // recursive lock: Diag_InitHWIO and Diag_FreeHWIO change the binding with it
-// held, and an EC transaction holds it from start to end, so a host thread
-// calling Diag_FreeHWIO cannot unload the library under a transaction that
-// another thread is running. A holder tests HwioReady under the lock.
+// held, and an EC session holds it from start to end, so a host thread
+// calling Diag_FreeHWIO cannot unload the library under a session that
+// another thread is running. A holder tests HwioReady under the lock. It
+// also guards the EC firmware version text and the EC session state.
+//
+// Order of the library's locks, outermost first (a thread holding one may
+// take only those after it):
+//   1. the identity record's lock (smbios/dmi_decode.h): the scan of the
+//      BIOS area binds the port-I/O library from inside the identity fill;
+//   2. this binding lock;
+//   3. the module lock of the platform layer (each LoadLibraryA/FreeLibrary).
+// The ACPI device lock and the ACPI interface object's lock (acpi/) are
+// never held together with 1 or 2. Nothing held under the binding lock
+// reaches back to 1: the one identity value an EC session reads,
+// MachineType, is read without a lock, and the identity record's lock
+// checks (where assertions are compiled in) that its thread does not hold
+// this one.
 class BindingLock {
 public:
     BindingLock();
@@ -50,6 +64,9 @@ public:
     BindingLock(const BindingLock&) = delete;
     BindingLock& operator=(const BindingLock&) = delete;
 };
+
+// True when the calling thread holds the binding lock.
+bool BindingLockHeld();
 
 // Port and physical-memory access through the bound entry points. Each one
 // takes the binding lock and does nothing when the binding is down (a read

@@ -37,9 +37,13 @@ bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
 }
 
 // Modules served from inside the process; the handle of each is the
-// address of its entry.
+// address of its entry. Withdrawing a module only clears its lookup: a
+// reference still held to it (a failed bind leaves its module loaded) stays
+// a handle of ours, so FreeLibrary drops the reference instead of passing
+// our own address to dlclose. The names are the few a test or fuzz target
+// serves, so the entries are never erased. Guarded by the module lock.
 struct InProcessModule {
-    testing::ProcLookup lookup;
+    testing::ProcLookup lookup = nullptr;
 };
 
 std::map<std::string, InProcessModule>& InProcessModules() {
@@ -47,16 +51,28 @@ std::map<std::string, InProcessModule>& InProcessModules() {
     return modules;
 }
 
+// The module served under `name` right now, or null.
 InProcessModule* FindInProcess(const std::string& name) {
     auto it = InProcessModules().find(name);
-    return it == InProcessModules().end() ? nullptr : &it->second;
+    return it == InProcessModules().end() || it->second.lookup == nullptr ? nullptr : &it->second;
 }
 
+// Any entry, withdrawn ones included: the handle stays ours.
 InProcessModule* InProcessByHandle(HMODULE module) {
     for (auto& entry : InProcessModules()) {
         if (&entry.second == module) return &entry.second;
     }
     return nullptr;
+}
+
+// True when `module` is a module served in-process; `address` is then what
+// its lookup answers.
+bool ServedLookup(HMODULE module, const char* procName, ProcAddress& address) {
+    internal::ModuleLock lock;
+    InProcessModule* served = InProcessByHandle(module);
+    if (served == nullptr) return false;
+    address = served->lookup != nullptr ? served->lookup(procName) : nullptr;
+    return true;
 }
 
 // "WinRing0.dll" -> "libWinRing0.so"; a name with a directory part is a path
@@ -81,17 +97,18 @@ HMODULE LoadLibraryA(const char* fileName) {
         return nullptr;
     }
     const std::string name = fileName;
+    internal::ModuleLock lock;
     if (InProcessModule* served = FindInProcess(name)) {
         internal::NoteModuleLoaded(served, name);
         return served;
     }
-    const std::string* override = internal::ModulePathOverride(name);
-    if (override == nullptr && EqualsIgnoringCase(name, kKernel32Path)) {
+    std::string path;
+    const bool overridden = internal::ModulePathOverride(name, path);
+    if (!overridden && EqualsIgnoringCase(name, kKernel32Path)) {
         internal::NoteModuleLoaded(&g_kernel32Module, name);
         return &g_kernel32Module;
     }
-    std::string path = SharedObjectName(name);
-    if (override != nullptr) path = *override;
+    if (!overridden) path = SharedObjectName(name);
     if (path.empty()) {
         SetLastError(kErrorModNotFound);
         return nullptr;
@@ -106,8 +123,10 @@ HMODULE LoadLibraryA(const char* fileName) {
 }
 
 HMODULE LoadLibraryFromInstallFolders(const char* fileName) {
-    if (fileName == nullptr || internal::ModulePathOverride(fileName) != nullptr ||
-        FindInProcess(fileName) != nullptr) {
+    if (fileName == nullptr) return LoadLibraryA(fileName);
+    internal::ModuleLock lock;
+    std::string overridden;
+    if (internal::ModulePathOverride(fileName, overridden) || FindInProcess(fileName) != nullptr) {
         return LoadLibraryA(fileName);
     }
     // The folder of the object this code is in: libhwtk3.so, or the program
@@ -138,8 +157,8 @@ ProcAddress GetProcAddress(HMODULE module, const char* procName) {
         // The virtual notebook's firmware table service.
     } else if (module == &g_kernel32Module) {
         address = internal::Kernel32ProcAddress(procName);
-    } else if (InProcessModule* served = InProcessByHandle(module)) {
-        address = served->lookup(procName);
+    } else if (ServedLookup(module, procName, address)) {
+        // A module served in-process (nothing, once withdrawn).
     } else {
         address = reinterpret_cast<ProcAddress>(dlsym(module, procName));
     }
@@ -149,6 +168,7 @@ ProcAddress GetProcAddress(HMODULE module, const char* procName) {
 
 BOOL FreeLibrary(HMODULE module) {
     if (module == nullptr) return 0;
+    internal::ModuleLock lock;
     internal::NoteModuleFreed(module);
     if (module == &g_kernel32Module || InProcessByHandle(module) != nullptr) return 1;
     return dlclose(module) == 0 ? 1 : 0;
@@ -157,10 +177,11 @@ BOOL FreeLibrary(HMODULE module) {
 namespace testing {
 
 void ServeModuleInProcess(const char* name, ProcLookup lookup) {
-    if (lookup == nullptr) {
-        InProcessModules().erase(name);
-    } else {
-        InProcessModules()[name] = InProcessModule{lookup};
+    internal::ModuleLock lock;
+    if (lookup != nullptr) {
+        InProcessModules()[name].lookup = lookup;
+    } else if (auto it = InProcessModules().find(name); it != InProcessModules().end()) {
+        it->second.lookup = nullptr;
     }
 }
 

@@ -18,8 +18,8 @@ HMODULE LoadLibraryA(const char* fileName) {
         return nullptr;
     }
     const std::string name = fileName;
-    std::string path = name;
-    if (const std::string* override = internal::ModulePathOverride(name)) path = *override;
+    std::string path;
+    if (!internal::ModulePathOverride(name, path)) path = name;
     if (path.empty()) {
         ::SetLastError(ERROR_MOD_NOT_FOUND);
         return nullptr;
@@ -86,7 +86,8 @@ HMODULE LoadLibraryFromInstallFolders(const char* fileName) {
         return nullptr;
     }
     const std::string name = fileName;
-    if (internal::ModulePathOverride(name) != nullptr) return LoadLibraryA(fileName);
+    std::string overridden;
+    if (internal::ModulePathOverride(name, overridden)) return LoadLibraryA(fileName);
     ::HMODULE module = nullptr;
     const std::string ownFolder = ModuleFolder(OwnModule());
     if (!ownFolder.empty()) module = LoadByPath(ownFolder + name);

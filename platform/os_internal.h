@@ -14,10 +14,26 @@ void OsSleep(DWORD milliseconds);
 std::uint64_t OsTickCount64();
 
 // Module bookkeeping shared by both loaders: the path override a test set
-// for a module name (nullptr when none), and the reference counts.
-const std::string* ModulePathOverride(const std::string& name);
+// for a module name (copied into `path`; false when there is none), and the
+// reference counts. Every one of these takes the module lock below.
+bool ModulePathOverride(const std::string& name, std::string& path);
 void NoteModuleLoaded(HMODULE module, const std::string& name);
 void NoteModuleFreed(HMODULE module);
+
+// Guards the module bookkeeping, and on Linux the loader's modules served
+// in-process, for one LoadLibraryA or FreeLibrary from start to end: the
+// identity fill loads and frees kernel32.dll on one host thread while
+// Diag_InitHWIO loads the port-I/O library on another. Recursive. It is the
+// innermost of the library's locks: it may be taken with the identity
+// record's lock or the binding lock held, and nothing of ours is taken
+// under it (a loaded library's constructors do not call back into us).
+class ModuleLock {
+public:
+    ModuleLock();
+    ~ModuleLock();
+    ModuleLock(const ModuleLock&) = delete;
+    ModuleLock& operator=(const ModuleLock&) = delete;
+};
 
 // The OS side of the device calls.
 HANDLE OsCreateFileA(const char* fileName, DWORD desiredAccess, DWORD shareMode, void* securityAttributes,

@@ -54,6 +54,16 @@ HMODULE LoadLibraryFromInstallFolders(const char* fileName);
 DWORD GetLastError();
 void SetLastError(DWORD error);
 
+// Standard output, where every line of the library goes: printf and fputs,
+// each flushed at once, so our lines keep their place beside the host's.
+#if defined(__GNUC__)
+#  define HWTK3_PRINTF_FORMAT __attribute__((format(printf, 1, 2)))
+#else
+#  define HWTK3_PRINTF_FORMAT
+#endif
+void Printf(const char* format, ...) HWTK3_PRINTF_FORMAT;
+void PutText(const char* text);
+
 // Blocks the calling thread. Tests may divert it to a virtual clock.
 void Sleep(DWORD milliseconds);
 

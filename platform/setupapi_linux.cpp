@@ -2,6 +2,7 @@
 // Linux. A device information set is a snapshot of the battery device
 // paths: the device host's when one is set, otherwise the power supplies
 // of /sys/class/power_supply. Only the battery interface class has members.
+#include <atomic>
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
@@ -23,7 +24,7 @@ struct DeviceInfoSet {
 };
 
 internal::HandleTable<DeviceInfoSet> g_sets;
-int g_localAllocations = 0;
+std::atomic<int> g_localAllocations{0};
 
 using Step = testing::DeviceHost::SetupApiStep;
 
@@ -37,7 +38,7 @@ DWORD HostFault(Step step, DWORD index) {
 
 namespace testing {
 SetupApiResources OutstandingSetupApiResources() {
-    return SetupApiResources{g_sets.Count(), g_localAllocations};
+    return SetupApiResources{g_sets.Count(), g_localAllocations.load()};
 }
 }  // namespace testing
 

@@ -21,6 +21,9 @@ private:
     alignas(8) unsigned char storage_[64];
 };
 
+// The calling thread's id, never 0 (GetCurrentThreadId; Linux: gettid).
+DWORD GetCurrentThreadId();
+
 constexpr DWORD kWaitObject0 = 0x00000000;     // WAIT_OBJECT_0
 constexpr DWORD kWaitAbandoned = 0x00000080;   // WAIT_ABANDONED
 constexpr DWORD kWaitTimeout = 0x00000102;     // WAIT_TIMEOUT

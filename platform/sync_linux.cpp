@@ -1,4 +1,6 @@
 #include <pthread.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <new>
 
@@ -20,6 +22,8 @@ CriticalSection::CriticalSection() {
 CriticalSection::~CriticalSection() { pthread_mutex_destroy(reinterpret_cast<pthread_mutex_t*>(storage_)); }
 void CriticalSection::Enter() { pthread_mutex_lock(reinterpret_cast<pthread_mutex_t*>(storage_)); }
 void CriticalSection::Leave() { pthread_mutex_unlock(reinterpret_cast<pthread_mutex_t*>(storage_)); }
+
+DWORD GetCurrentThreadId() { return static_cast<DWORD>(syscall(SYS_gettid)); }
 
 namespace {
 testing::NamedMutexHost* g_namedMutexHost = nullptr;

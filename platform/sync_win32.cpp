@@ -18,6 +18,8 @@ CriticalSection::~CriticalSection() {
 void CriticalSection::Enter() { ::EnterCriticalSection(reinterpret_cast<CRITICAL_SECTION*>(storage_)); }
 void CriticalSection::Leave() { ::LeaveCriticalSection(reinterpret_cast<CRITICAL_SECTION*>(storage_)); }
 
+DWORD GetCurrentThreadId() { return ::GetCurrentThreadId(); }
+
 HANDLE CreateMutexA(void* securityAttributes, BOOL initialOwner, const char* name) {
     return ::CreateMutexA(static_cast<LPSECURITY_ATTRIBUTES>(securityAttributes), initialOwner, name);
 }

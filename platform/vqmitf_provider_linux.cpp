@@ -7,7 +7,7 @@
 
 CVQMITF::CVQMITF() = default;
 
-CVQMITF::~CVQMITF() = default;
+CVQMITF::~CVQMITF() noexcept(false) = default;
 
 int CVQMITF::InvokeMethod(unsigned long, unsigned long*) { return 0; }
 

@@ -25,7 +25,10 @@ bool SamePath(const std::string& a, const char* b) {
 
 platform::HANDLE AcpiDeviceHost::Open(const std::string& path, platform::DWORD desiredAccess,
                                       platform::DWORD& error) {
-    if (SamePath(path, kAcpiDevicePath)) return Current().acpi.driver.Open(desiredAccess, error);
+    if (SamePath(path, kAcpiDevicePath)) {
+        Notebook::Access access(Current());
+        return Current().acpi.driver.Open(desiredAccess, error);
+    }
     error = platform::kErrorFileNotFound;
     return platform::kInvalidHandleValue;
 }
@@ -33,6 +36,7 @@ platform::HANDLE AcpiDeviceHost::Open(const std::string& path, platform::DWORD d
 platform::BOOL AcpiDeviceHost::IoControl(platform::HANDLE device, platform::DWORD code, const void* in,
                                          platform::DWORD inSize, void* out, platform::DWORD outSize,
                                          platform::DWORD* bytesReturned, platform::DWORD& error) {
+    Notebook::Access access(Current());
     AcpiDriver& driver = Current().acpi.driver;
     if (!driver.Owns(device)) {
         error = kErrorInvalidHandle;
@@ -41,6 +45,9 @@ platform::BOOL AcpiDeviceHost::IoControl(platform::HANDLE device, platform::DWOR
     return driver.IoControl(device, code, in, inSize, out, outSize, bytesReturned, error);
 }
 
-platform::BOOL AcpiDeviceHost::Close(platform::HANDLE device) { return Current().acpi.driver.Close(device); }
+platform::BOOL AcpiDeviceHost::Close(platform::HANDLE device) {
+    Notebook::Access access(Current());
+    return Current().acpi.driver.Close(device);
+}
 
 }  // namespace hwtk3::sim

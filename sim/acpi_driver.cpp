@@ -221,13 +221,14 @@ void AcpiInterfaceObjects::Construct(const void* self) {
 void AcpiInterfaceObjects::Destroy(const void* self) {
     if (live.erase(self) == 0) ++strayCalls;
     ++destroyed;
+    if (destructorThrows) throw std::runtime_error("ACPI interface release failed");
 }
 
 int AcpiInterfaceObjects::Invoke(AcpiFirmware& firmware, const void* self, std::uint32_t method, bool hasArgument,
                                  std::uint32_t argument, unsigned long* value) {
     if (live.count(self) == 0) ++strayCalls;
     invocations.push_back(Invocation{method, hasArgument, argument});
-    if (invokeThrows) throw std::runtime_error("ACPI method evaluation aborted");
+    if (invokeThrows) throw std::runtime_error("ACPI method call failed");
     if (invokeFails || value == nullptr) return 0;
     std::uint32_t result = 0;
     if (!firmware.Evaluate(method, hasArgument, argument, result)) return 0;

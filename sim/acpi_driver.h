@@ -106,9 +106,13 @@ private:
 
 // The stand-in ACPI interface objects: which exist, what was asked of them.
 struct AcpiInterfaceObjects {
-    bool constructorThrows = false;  // creation fails
+    // Members that throw (std::runtime_error): the constructor (no object is
+    // made), the destructor (after the object is gone), both InvokeMethod
+    // overloads (after the call is recorded, nothing evaluated).
+    bool constructorThrows = false;
+    bool destructorThrows = false;
+    bool invokeThrows = false;
     bool invokeFails = false;        // every InvokeMethod returns 0
-    bool invokeThrows = false;       // every InvokeMethod throws
     // What the command overload writes through its value pointer.
     unsigned long commandEcho = 0xA5A5A5A5ul;
 

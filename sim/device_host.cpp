@@ -89,6 +89,7 @@ std::string BatteryQueryNote(int index, platform::DWORD code, const void* in, pl
 // the notebook's trace.
 platform::HANDLE NotebookDeviceHost::Open(const std::string& path, platform::DWORD desiredAccess,
                                           platform::DWORD& error) {
+    Notebook::Access access(notebook_);
     platform::HANDLE handle = platform::kInvalidHandleValue;
     std::string name = path;
     if (notebook_.batteries.Serves(path)) {
@@ -107,6 +108,7 @@ platform::HANDLE NotebookDeviceHost::Open(const std::string& path, platform::DWO
 platform::BOOL NotebookDeviceHost::IoControl(platform::HANDLE device, platform::DWORD code, const void* in,
                                              platform::DWORD inSize, void* out, platform::DWORD outSize,
                                              platform::DWORD* bytesReturned, platform::DWORD& error) {
+    Notebook::Access access(notebook_);
     const int battery = notebook_.batteries.DeviceIndex(device);
     if (notebook_.batteries.Owns(device)) {
         const platform::BOOL ok =
@@ -134,6 +136,7 @@ platform::BOOL NotebookDeviceHost::IoControl(platform::HANDLE device, platform::
 }
 
 platform::BOOL NotebookDeviceHost::Close(platform::HANDLE device) {
+    Notebook::Access access(notebook_);
     const int battery = notebook_.batteries.DeviceIndex(device);
     if (notebook_.batteries.Owns(device)) {
         notebook_.trace.Note("close " + BatteryName(battery), notebook_.clock.NowMs());
@@ -148,9 +151,13 @@ platform::BOOL NotebookDeviceHost::Close(platform::HANDLE device) {
     return 0;
 }
 
-std::vector<std::string> NotebookDeviceHost::BatteryInterfaces() { return notebook_.batteries.Interfaces(); }
+std::vector<std::string> NotebookDeviceHost::BatteryInterfaces() {
+    Notebook::Access access(notebook_);
+    return notebook_.batteries.Interfaces();
+}
 
 platform::DWORD NotebookDeviceHost::SetupApiFault(SetupApiStep step, platform::DWORD index) {
+    Notebook::Access access(notebook_);
     static const char* const kSteps[] = {"SetupDiGetClassDevsA", "SetupDiEnumDeviceInterfaces",
                                          "SetupDiGetDeviceInterfaceDetailA size query",
                                          "SetupDiGetDeviceInterfaceDetailA size query",

@@ -45,8 +45,17 @@ std::string FirmwareTableCall(std::uint32_t provider, std::uint32_t tableId, con
 
 }  // namespace
 
+#if defined(_WIN32)
+Notebook::Access::Access(Notebook& notebook) : notebook_(notebook) {}
+Notebook::Access::~Access() = default;
+#else
+Notebook::Access::Access(Notebook& notebook) : notebook_(notebook) { notebook_.mutex_.lock(); }
+Notebook::Access::~Access() { notebook_.mutex_.unlock(); }
+#endif
+
 std::uint32_t Notebook::GetSystemFirmwareTable(std::uint32_t provider, std::uint32_t tableId, void* buffer,
                                                std::uint32_t size, std::uint32_t& error) {
+    NOTEBOOK_ATOMIC();
     const std::uint32_t answer = AnswerFirmwareTable(provider, tableId, buffer, size, error);
     trace.Note(FirmwareTableCall(provider, tableId, buffer, size, answer), clock.NowMs());
     return answer;
@@ -59,6 +68,7 @@ std::uint32_t Notebook::AnswerFirmwareTable(std::uint32_t provider, std::uint32_
     constexpr std::uint32_t kErrorNotFound = 2;
     constexpr std::uint32_t kErrorInsufficientBuffer = 122;
     (void)tableId;
+    NOTEBOOK_ATOMIC();
     ++firmware.calls;
     if (provider != kProviderRsmb) {
         error = kErrorInvalidFunction;
@@ -142,6 +152,11 @@ void Notebook::Sleep(std::uint32_t milliseconds) {
     NOTEBOOK_ATOMIC();
     trace.Record(Event::Kind::Sleep, milliseconds, 0, clock.NowMs());
     clock.Advance(milliseconds);
+}
+
+std::uint64_t Notebook::NowMs() {
+    NOTEBOOK_ATOMIC();
+    return clock.NowMs();
 }
 
 }  // namespace hwtk3::sim

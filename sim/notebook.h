@@ -86,13 +86,33 @@ public:
 
     // A pause of the library: recorded, and the virtual clock moves on.
     void Sleep(std::uint32_t milliseconds);
+    // The clock as the library reads it (GetTickCount64), while other host
+    // threads may be pausing.
+    std::uint64_t NowMs();
+
+    // Host threads may drive the notebook at once (the EC lock tests and the
+    // thread stress do): each access from the library (a port access, a
+    // pause, a device call, the firmware table service, an interface
+    // object's member) holds the notebook for its length, as a port access
+    // holds the bus. The entry points above hold it themselves; the device
+    // host and the stand-in interface object hold it with this. Recursive.
+    // (The stand-in DLLs of the Wine runs serve one host thread and hold
+    // nothing.)
+    class Access {
+    public:
+        explicit Access(Notebook& notebook);
+        ~Access();
+        Access(const Access&) = delete;
+        Access& operator=(const Access&) = delete;
+
+    private:
+        Notebook& notebook_;
+    };
 
 private:
     std::uint32_t AnswerFirmwareTable(std::uint32_t provider, std::uint32_t tableId, void* buffer,
                                       std::uint32_t size, std::uint32_t& error);
 
-    // Host threads may drive the notebook at once (the EC lock tests do);
-    // each access is atomic here, as a port access is on the bus.
 #if !defined(_WIN32)
     std::recursive_mutex mutex_;
 #endif

@@ -2,10 +2,12 @@
 // physical memory.
 #include "smbios/dmi_decode.h"
 
-#include <cstdio>
+#include <cassert>
 #include <new>
 
 #include "hwio/port_io.h"
+#include "platform/platform.h"
+#include "platform/sync.h"
 
 namespace hwtk3::smbios {
 namespace {
@@ -123,7 +125,13 @@ constexpr std::uint8_t kFirstPrintable = 0x20;
 constexpr std::uint8_t kDelete = 0x7F;
 constexpr char kReplacement = '.';
 
+// Guarded by DmiLock.
 DmiData g_dmiData;
+
+platform::CriticalSection& RecordLock() {
+    static platform::CriticalSection lock;
+    return lock;
+}
 
 std::uint16_t Word(const std::uint8_t* bytes, std::size_t offset) {
     return static_cast<std::uint16_t>(bytes[offset] | (bytes[offset + 1] << 8));
@@ -223,22 +231,32 @@ void DecodeMemoryDevice(const DmiStructure& s) {
 
 DmiData& Dmi() { return g_dmiData; }
 
+DmiLock::DmiLock() {
+    // Taken with the binding lock held, this would invert the lock order.
+    assert(!hwio::BindingLockHeld());
+    RecordLock().Enter();
+}
+DmiLock::~DmiLock() { RecordLock().Leave(); }
+
 namespace testing {
-void ResetDmiData() { g_dmiData = DmiData{}; }
+void ResetDmiData() {
+    DmiLock lock;
+    g_dmiData = DmiData{};
+}
 }  // namespace testing
 
 std::uint8_t* mem_chunk(std::uint32_t address, std::uint16_t length) {
-    std::printf(kMsgMemChunk, address, static_cast<int>(length));
+    platform::Printf(kMsgMemChunk, address, static_cast<int>(length));
     // One byte at least, so that an empty table still has an address.
     auto* block = new (std::nothrow) std::uint8_t[length != 0 ? length : 1];
     if (block == nullptr) {
-        std::fputs(kMsgMallocError, stdout);
+        platform::PutText(kMsgMallocError);
         return nullptr;
     }
-    std::printf(kMsgReadPhysical, address, static_cast<int>(length));
+    platform::Printf(kMsgReadPhysical, address, static_cast<int>(length));
     const std::uint32_t copied = hwio::ReadPhysicalMemory(address, block, length);
     if (copied != length) {
-        std::printf(kMsgReadPhysicalError, static_cast<int>(copied));
+        platform::Printf(kMsgReadPhysicalError, static_cast<int>(copied));
         delete[] block;
         return nullptr;
     }
@@ -246,10 +264,10 @@ std::uint8_t* mem_chunk(std::uint32_t address, std::uint16_t length) {
 }
 
 void dmi_table(std::uint32_t address, std::uint16_t length, std::uint16_t count) {
-    std::fputs(kMsgDmiTable, stdout);
+    platform::PutText(kMsgDmiTable);
     std::uint8_t* table = mem_chunk(address, length);
     if (table == nullptr) {
-        std::fputs(kMsgTableUnreachable, stdout);
+        platform::PutText(kMsgTableUnreachable);
         return;
     }
     decode_table(table, length, count);

@@ -65,8 +65,26 @@ struct DmiData {
     std::array<std::uint32_t, kDmiSlots> MemoryDeviceSize{};   // size word as stored
 };
 
-// The one record of the process.
+// The one record of the process. Hold DmiLock while reading or writing it.
 DmiData& Dmi();
+
+// Guards the identity record and what is filled with it or derived from
+// it: DmiData, DmiReady (smbios_acquire.h) and the model name of the
+// machine check (identity.h). Diag_FillDMIData holds it across the whole
+// fill, so the record is filled once however many host threads ask at the
+// same moment, and a query copies a whole record, never a half-filled one.
+// Recursive. It is the outermost of the library's locks: the scan of the
+// BIOS area takes the binding lock (and through the loader the module
+// lock) under it, and it must never be taken with the binding lock held
+// (the order is written down at hwio::BindingLock). MachineType is not
+// under it: EC sessions read that under the binding lock.
+class DmiLock {
+public:
+    DmiLock();
+    ~DmiLock();
+    DmiLock(const DmiLock&) = delete;
+    DmiLock& operator=(const DmiLock&) = delete;
+};
 
 namespace testing {
 // Empties the record, as at load.

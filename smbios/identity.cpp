@@ -2,11 +2,13 @@
 #include "smbios/identity.h"
 
 #include <algorithm>
-#include <cstdio>
+#include <atomic>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "include/hwtk3.h"
+#include "platform/platform.h"
 #include "smbios/dmi_decode.h"
 
 namespace hwtk3::smbios {
@@ -27,7 +29,9 @@ constexpr std::int32_t kMachineOther = 1;
 
 constexpr std::size_t kCheckBufferSize = 256;
 
-std::int32_t g_machineType = kMachineZelka;
+// Written under DmiLock by the machine check, read by anyone without a lock.
+std::atomic<std::int32_t> g_machineType{kMachineZelka};
+// Guarded by DmiLock.
 char g_modelName[kModelNameSize] = {};
 
 // strncpy semantics: at most `size` bytes, NUL-padded, unterminated when
@@ -50,13 +54,19 @@ std::string Terminated(const char* buffer, std::size_t size) {
 
 }  // namespace
 
-std::int32_t MachineType() { return g_machineType; }
+std::int32_t MachineType() { return g_machineType.load(); }
 
-const char* ModelName() { return g_modelName; }
+std::array<char, kModelNameSize> ModelName() {
+    DmiLock lock;
+    std::array<char, kModelNameSize> copy;
+    std::memcpy(copy.data(), g_modelName, kModelNameSize);
+    return copy;
+}
 
 namespace testing {
 void SetMachineType(std::int32_t type) { g_machineType = type; }
 void ResetIdentity() {
+    DmiLock lock;
     g_machineType = kMachineZelka;
     std::memset(g_modelName, 0, sizeof g_modelName);
 }
@@ -68,17 +78,40 @@ using namespace hwtk3::smbios;
 
 int Diag_GetMachineType(void) { return MachineType(); }
 
-void Diag_GetManufacturer(char* buffer, int size) { CopyBounded(Dmi().SystemManufacturer, buffer, size); }
+// Each query copies under the record's lock, so it sees the record before
+// or after a fill on another thread, never half-way.
 
-void Diag_GetProductName(char* buffer, int size) { CopyBounded(Dmi().SystemProductName, buffer, size); }
+void Diag_GetManufacturer(char* buffer, int size) {
+    DmiLock lock;
+    CopyBounded(Dmi().SystemManufacturer, buffer, size);
+}
 
-void Diag_GetBoardSN(char* buffer, int size) { CopyBounded(Dmi().BoardSerialNumber, buffer, size); }
+void Diag_GetProductName(char* buffer, int size) {
+    DmiLock lock;
+    CopyBounded(Dmi().SystemProductName, buffer, size);
+}
 
-void Diag_Get90Code(std::string& sku) { sku = Dmi().SystemSku; }
+void Diag_GetBoardSN(char* buffer, int size) {
+    DmiLock lock;
+    CopyBounded(Dmi().BoardSerialNumber, buffer, size);
+}
 
+void Diag_Get90Code(std::string& sku) {
+    std::string copy;
+    {
+        DmiLock lock;
+        copy = Dmi().SystemSku;
+    }
+    // The host's string may allocate; that happens with nothing held.
+    sku = std::move(copy);
+}
+
+// The whole check holds the record's lock: the fill, the three reads and
+// the machine type it sets are one step for the other host threads.
 bool Diag_CheckMachine(bool scanPhysicalMemory) {
+    DmiLock lock;
     if (Diag_FillDMIData(scanPhysicalMemory) != 0) return false;
-    std::fputs(kMsgFinished, stdout);
+    hwtk3::platform::PutText(kMsgFinished);
     char manufacturer[kCheckBufferSize] = {};
     char boardSerial[kCheckBufferSize] = {};
     Diag_GetManufacturer(manufacturer, static_cast<int>(kCheckBufferSize));
@@ -87,11 +120,12 @@ bool Diag_CheckMachine(bool scanPhysicalMemory) {
     const std::string model = Terminated(g_modelName, kModelNameSize);
     const std::string maker = Terminated(manufacturer, kCheckBufferSize);
     const std::string serial = Terminated(boardSerial, kCheckBufferSize);
-    std::printf(kMsgModelName, model.c_str());
-    std::printf(kMsgManufacturer, maker.c_str());
-    std::printf(kMsgBoardSn, serial.c_str());
+    hwtk3::platform::Printf(kMsgModelName, model.c_str());
+    hwtk3::platform::Printf(kMsgManufacturer, maker.c_str());
+    hwtk3::platform::Printf(kMsgBoardSn, serial.c_str());
     if (maker.find(kAcceptedManufacturer) == std::string::npos) return false;
-    g_machineType = serial.find(kZelkaBoard) != std::string::npos ? kMachineZelka : kMachineOther;
-    std::printf(kMsgMachineType, g_machineType);
+    const std::int32_t type = serial.find(kZelkaBoard) != std::string::npos ? kMachineZelka : kMachineOther;
+    g_machineType = type;
+    hwtk3::platform::Printf(kMsgMachineType, type);
     return true;
 }

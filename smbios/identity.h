@@ -3,18 +3,21 @@
 #ifndef HWTK3_SMBIOS_IDENTITY_H
 #define HWTK3_SMBIOS_IDENTITY_H
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 
 namespace hwtk3::smbios {
 
-// 0 at load; set only by a successful Diag_CheckMachine.
+// 0 at load; set only by a successful Diag_CheckMachine. Read without a
+// lock, so an EC session may ask for it under the binding lock (the
+// identity record's lock comes before that one).
 std::int32_t MachineType();
 
 // The product name the last Diag_CheckMachine reported: 256 bytes, not
-// necessarily terminated.
+// necessarily terminated; copied under the identity record's lock.
 constexpr std::size_t kModelNameSize = 256;
-const char* ModelName();
+std::array<char, kModelNameSize> ModelName();
 
 namespace testing {
 // Lets the fan and battery tests pick a platform without a machine check.

@@ -2,7 +2,6 @@
 // from a scan of the BIOS area, once per process.
 #include "smbios/smbios_acquire.h"
 
-#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -118,6 +117,7 @@ constexpr std::size_t kDmiTableAddressOffset = 0x08;
 constexpr std::size_t kDmiStructureCountOffset = 0x0C;
 constexpr std::size_t kDmiRevisionOffset = 0x0E;
 
+// Guarded by DmiLock.
 bool g_dmiReady = false;
 bool g_failAllocation = false;
 
@@ -145,11 +145,18 @@ bool Store(std::string& field, const char* text) {
 
 }  // namespace
 
-bool DmiReady() { return g_dmiReady; }
+bool DmiReady() {
+    DmiLock lock;
+    return g_dmiReady;
+}
 
 namespace testing {
-void FailFirmwareAllocation(bool fail) { g_failAllocation = fail; }
+void FailFirmwareAllocation(bool fail) {
+    DmiLock lock;
+    g_failAllocation = fail;
+}
 void ResetDmiReady() {
+    DmiLock lock;
     g_dmiReady = false;
     g_failAllocation = false;
 }
@@ -160,27 +167,27 @@ SmbiosFirmwareTable::~SmbiosFirmwareTable() { delete[] Buffer; }
 bool SmbiosFirmwareTable::Fetch() {
     platform::HMODULE kernel32 = platform::LoadLibraryA(kKernel32Path);
     if (kernel32 == nullptr) {
-        std::fputs(kMsgKernel32Failed, stdout);
+        platform::PutText(kMsgKernel32Failed);
         return false;
     }
     auto getTable = reinterpret_cast<GetSystemFirmwareTableFn>(
         platform::GetProcAddress(kernel32, kGetSystemFirmwareTable));
     if (getTable == nullptr) {
-        std::fputs(kMsgProcFailed, stdout);
+        platform::PutText(kMsgProcFailed);
         platform::FreeLibrary(kernel32);
         return false;
     }
     const DWORD size = getTable(kProviderRsmb, kRsmbTableId, nullptr, 0);
     Buffer = g_failAllocation ? nullptr : new (std::nothrow) std::uint8_t[size != 0 ? size : 1];
     if (Buffer == nullptr) {
-        std::fputs(kMsgAllocFailed, stdout);
+        platform::PutText(kMsgAllocFailed);
         platform::FreeLibrary(kernel32);
         return false;
     }
     const DWORD got = getTable(kProviderRsmb, kRsmbTableId, Buffer, size);
     platform::FreeLibrary(kernel32);
     if (got == 0) {
-        std::fputs(kMsgZeroSize, stdout);
+        platform::PutText(kMsgZeroSize);
         return false;
     }
     // An answer that grew between the two calls did not fit and was not
@@ -321,25 +328,26 @@ bool SmbiosFirmwareTable::ReadBaseboardInfo(BaseboardInfoView& view) const {
 }
 
 int fill_from_firmware() {
+    DmiLock lock;
     SmbiosFirmwareTable table;
-    if (!table.Fetch()) std::fputs(kMsgFetchFailed, stdout);
+    if (!table.Fetch()) platform::PutText(kMsgFetchFailed);
     DmiData& d = Dmi();
     SystemInfoView system;
     if (table.ReadSystemInfo(system)) {
         if (Store(d.SystemManufacturer, system.Manufacturer)) {
-            std::printf(kMsgManufacturer, d.SystemManufacturer.c_str());
+            platform::Printf(kMsgManufacturer, d.SystemManufacturer.c_str());
         }
         if (Store(d.SystemProductName, system.ProductName)) {
-            std::printf(kMsgProductName, d.SystemProductName.c_str());
+            platform::Printf(kMsgProductName, d.SystemProductName.c_str());
         }
         if (Store(d.SystemSerialNumber, system.SerialNumber)) {
-            std::printf(kMsgSerialNumber, d.SystemSerialNumber.c_str());
+            platform::Printf(kMsgSerialNumber, d.SystemSerialNumber.c_str());
         }
-        if (Store(d.SystemSku, system.SkuNumber)) std::printf(kMsgSkuNumber, d.SystemSku.c_str());
+        if (Store(d.SystemSku, system.SkuNumber)) platform::Printf(kMsgSkuNumber, d.SystemSku.c_str());
     }
     BaseboardInfoView board;
     if (table.ReadBaseboardInfo(board) && Store(d.BoardSerialNumber, board.SerialNumber)) {
-        std::printf(kMsgBoardSerial, d.BoardSerialNumber.c_str());
+        platform::Printf(kMsgBoardSerial, d.BoardSerialNumber.c_str());
     }
     g_dmiReady = true;
     return 0;
@@ -352,7 +360,7 @@ bool entry_point_checksum(const std::uint8_t* bytes, std::size_t count) {
 }
 
 bool smbios_decode(const std::uint8_t* entry, std::size_t available) {
-    std::fputs(kMsgSmbiosDecode, stdout);
+    platform::PutText(kMsgSmbiosDecode);
     // The first checksum covers what the length byte says, but never more
     // than the copy of the BIOS area holds.
     const std::size_t length = entry[kSmLengthOffset];
@@ -370,22 +378,27 @@ bool smbios_decode(const std::uint8_t* entry, std::size_t available) {
 bool legacy_dmi_decode(const std::uint8_t* entry) {
     if (!entry_point_checksum(entry, kDmiChecksumSize)) return false;
     const unsigned revision = entry[kDmiRevisionOffset];
-    std::printf(kMsgLegacyVersion, revision >> 4, revision & 0x0Fu);
+    platform::Printf(kMsgLegacyVersion, revision >> 4, revision & 0x0Fu);
     dmi_table(Dword(entry, kDmiTableAddressOffset), Word(entry, kDmiTableLengthOffset),
               Word(entry, kDmiStructureCountOffset));
     return true;
 }
 
 int scan_bios_area() {
+    DmiLock lock;
+    // The scan is one piece for the other host threads: no Diag_FreeHWIO of
+    // theirs takes the binding away between our bind and our reads, and no
+    // EC session of theirs runs on the binding we bring up for it.
+    hwio::BindingLock binding;
     const bool hostBound = hwio::HwioReady();
     if (Diag_InitHWIO() == 0) {
-        std::fputs(kMsgInitIoFailed, stdout);
+        platform::PutText(kMsgInitIoFailed);
         return -1;
     }
     std::unique_ptr<std::uint8_t[]> area(new (std::nothrow) std::uint8_t[kScanBufferSize]());
     if (area == nullptr ||
         hwio::ReadPhysicalMemory(kBiosAreaBase, area.get(), kBiosAreaReadSize) != kBiosAreaReadSize) {
-        std::fputs(kMsgReadFailed, stdout);
+        platform::PutText(kMsgReadFailed);
         // A binding this call brought up goes down again; one the host had
         // brought up before stays, since nothing was scanned.
         if (!hostBound) Diag_FreeHWIO();
@@ -395,18 +408,18 @@ int scan_bios_area() {
     const std::uint8_t* a = area.get();
     for (std::size_t p = 0; p <= kLastParagraph; p += kParagraph) {
         if (std::memcmp(a + p, kSmbiosAnchor, kSmbiosAnchorSize) == 0 && p <= kLastSmbiosParagraph) {
-            std::printf(kMsgSmbiosAnchor, static_cast<unsigned>(a[p]), static_cast<unsigned>(a[p + 1]),
+            platform::Printf(kMsgSmbiosAnchor, static_cast<unsigned>(a[p]), static_cast<unsigned>(a[p + 1]),
                         static_cast<unsigned>(a[p + 2]), static_cast<unsigned>(a[p + 3]));
-            std::printf(kMsgSmbiosVersion, a[p + kSmMajorOffset], a[p + kSmMinorOffset]);
+            platform::Printf(kMsgSmbiosVersion, a[p + kSmMajorOffset], a[p + kSmMinorOffset]);
             smbios_decode(a + p, kScanBufferSize - p);
             p += kParagraph;  // its intermediate "_DMI_" is not a legacy entry point
         } else if (std::memcmp(a + p, kDmiAnchor, kDmiAnchorSize) == 0) {
-            std::fputs(kMsgLegacyBios, stdout);
+            platform::PutText(kMsgLegacyBios);
             legacy_dmi_decode(a + p);
         }
     }
     g_dmiReady = true;
-    std::fputs(kMsgShutdown, stdout);
+    platform::PutText(kMsgShutdown);
     Diag_FreeHWIO();
     return 0;
 }
@@ -415,6 +428,7 @@ int scan_bios_area() {
 
 int Diag_FillDMIData(bool scanPhysicalMemory) {
     using namespace hwtk3::smbios;
+    DmiLock lock;
     if (DmiReady()) return 0;
     return scanPhysicalMemory ? scan_bios_area() : fill_from_firmware();
 }

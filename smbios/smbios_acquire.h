@@ -9,7 +9,8 @@
 
 namespace hwtk3::smbios {
 
-// True once either path has run to its end; never cleared.
+// True once either path has run to its end; never cleared. Guarded by
+// DmiLock (dmi_decode.h), which this takes.
 bool DmiReady();
 
 // The type-1 fields of the firmware answer. Text references point into the

@@ -15,17 +15,12 @@
 #include <string>
 #include <vector>
 
-#include "hwio/ec_firmware.h"
-#include "platform/testing.h"
-#include "hwio/port_io.h"
-#include "smbios/dmi_decode.h"
-#include "smbios/identity.h"
-#include "smbios/smbios_acquire.h"
+#include "tests/fresh_library.h"
+#include "tests/support.h"
 
 namespace hwtk3::test {
 
 namespace {
-
 
 // Validates every line of argv[2] against the schema in argv[1].
 constexpr const char kValidator[] = R"(
@@ -67,21 +62,15 @@ bool ValidReports(const std::vector<std::string>& documents, std::string& errors
     return status == 0;
 }
 
-void ResetLibrary() {
-    hwio::testing::ResetBinding();
-    platform::testing::ReleaseAllModules();
-    hwio::testing::ResetFirmwareVersion();
-    smbios::testing::ResetDmiReady();
-    smbios::testing::ResetDmiData();
-    smbios::testing::ResetIdentity();
-}
-
 }  // namespace hwtk3::test
 
 namespace {
 
 class FreshLibrary : public ::testing::EmptyTestEventListener {
-    void OnTestStart(const ::testing::TestInfo&) override { hwtk3::test::ResetLibrary(); }
+    void OnTestStart(const ::testing::TestInfo&) override {
+        hwtk3::test::ResetLibrary();
+        hwtk3::test::RemoveStandIns();
+    }
 };
 
 class FailuresToStderr : public ::testing::EmptyTestEventListener {

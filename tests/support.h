@@ -15,6 +15,7 @@
 #include "platform/testing.h"
 #include "sim/notebook.h"
 #include "sim/smbios_builder.h"
+#include "tests/fresh_library.h"
 
 namespace hwtk3::test {
 
@@ -22,11 +23,6 @@ namespace hwtk3::test {
 // python3-jsonschema, all documents in one run); false with what was wrong
 // with which document.
 bool ValidReports(const std::vector<std::string>& documents, std::string& errors);
-
-// Puts the library's process-wide state back as at load (binding released,
-// modules freed, firmware text, identity record and machine type emptied).
-// Every test starts with it.
-void ResetLibrary();
 
 inline const char kStandinPath[] = HWTK3_SIM_DIR "/libWinRing0.so";
 inline const char kPartialStandinPath[] = HWTK3_SIM_DIR "/libWinRing0WithoutReadPhysicalMemory.so";
@@ -36,7 +32,7 @@ protected:
     void SetUp() override {
         notebook_ = &sim::ResetCurrent();
         platform::testing::SetSleepHook([](platform::DWORD ms, void*) { sim::Current().Sleep(ms); }, nullptr,
-                                        [](void*) { return sim::Current().clock.NowMs(); });
+                                        [](void*) { return sim::Current().NowMs(); });
         platform::testing::OverrideModulePath("WinRing0.dll", kStandinPath);
         platform::testing::SetFirmwareTableHost(&sim::FirmwareHost());
     }

@@ -151,6 +151,9 @@ TEST_F(DiagTest, PlatformsAndFailuresAreReportedAndEveryReportFitsTheSchema) {
         {"foreign", true, false, "machine", "ZLKD", "3000"},
         {"init-fails", true, false, "bind,ec-firmware,fan", "EC", "<none>"},
         {"ec-fw-silent", true, false, "ec-firmware", "EC", nullptr},
+        // No firmware text: the PWM path, whose window this EC does not
+        // decode, reads 0xFF everywhere.
+        {"ibf-stuck", true, false, "ec-firmware,fan", "EC", "65535"},
         {"no-battery", true, false, "battery", "ZLKD", "3000"},
         {"charge-never-sticks", true, true, "charge", "ZLKD", "3000"},
         {"acpi-absent", true, false, "acpi", "ZLKD", "3000"},
@@ -275,7 +278,8 @@ TEST_F(DiagTest, EveryOptionAndItsExitStatus) {
         {"--fast", 0, ">> 8 steps: 8 passed, 0 failed"},
         {"--fast --scenario foreign", 1, ": FAIL"},
         {"--fast --scenario machine-type,slow-ec --charge-switch", 0, "[PASS] charge switch"},
-        {"--fast --steps fan,bind", 0, ">> 2 steps: 2 passed"},
+        {"--fast --steps fan,bind", 1, ">> 2 steps: 1 passed, 1 failed"},  // no firmware text: the PWM window
+        {"--fast --scenario pwm --steps fan,bind", 0, ">> 2 steps: 2 passed"},
         {"--fast --skip acpi,presence", 0, ">> 6 steps: 6 passed"},
         {"--fast --scenario zlkd --fan-target 2000 --steps bind,ec-firmware,fan", 0, "measured 2000 RPM"},
         {"--fast --scenario machine-type --duty 0 --steps machine,bind,fan", 0, "Set Fan0 Duty: 50"},

@@ -323,6 +323,23 @@ TEST_F(EcChannelTest, BudgetIsTimeWithAPollCountBackstop) {
         EXPECT_EQ(static_cast<int>(nb().trace.Sleeps().size()), c.pauses);
         EXPECT_EQ(nb().clock.NowMs() - start, c.elapsedMs);
     }
+    // The firmware read's counted waits: 500 polls of 1 ms, and no longer
+    // than their 500 ms on a coarse timer either.
+    const Case counted[] = {
+        {"coarse timer", [](platform::DWORD, void*) { sim::Current().Sleep(16); },
+         [](void*) { return sim::Current().clock.NowMs(); }, 32, 512},
+        {"clock standing still", [](platform::DWORD ms, void*) { sim::Current().Sleep(ms); },
+         [](void*) { return std::uint64_t{7}; }, 500, 500},
+    };
+    for (const Case& c : counted) {
+        SCOPED_TRACE(std::string("counted wait, ") + c.clock);
+        platform::testing::SetSleepHook(c.sleep, nullptr, c.tick);
+        nb().trace.Clear();
+        const std::uint64_t start = nb().clock.NowMs();
+        EXPECT_EQ(ec::WaitIBFTimeout(500), -1);
+        EXPECT_EQ(static_cast<int>(nb().trace.Sleeps().size()), c.pauses);
+        EXPECT_EQ(nb().clock.NowMs() - start, c.elapsedMs);
+    }
 }
 
 // The drain's share of an exchange: at most 32 stale bytes, and none once

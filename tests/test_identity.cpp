@@ -134,7 +134,7 @@ TEST_F(IdentityTest, LongTextsAreReadAsTerminatedTexts) {
     EXPECT_EQ(Output(), "finished to get dmi data\nModel name: " + std::string(256, 'P') +
                             "\nManufacturer: Quorvex " + std::string(248, 'M') + "\nBoard SN: " +
                             std::string(251, 'B') + "Zelka\nmachine type: 0\n");
-    EXPECT_EQ(std::memcmp(smbios::ModelName(), std::string(256, 'P').data(), 256), 0);
+    EXPECT_EQ(std::memcmp(smbios::ModelName().data(), std::string(256, 'P').data(), 256), 0);
 
     // The word lies beyond the 256 characters that are looked at.
     Dmi().SystemManufacturer = std::string(256, 'M') + "Quorvex";

@@ -113,6 +113,61 @@ TEST_F(NbAcpiTest, FailedInvokeReleasesTheObject) {
     }
 }
 
+// The outside class may throw from any member. Nothing crosses our exports:
+// a throwing constructor leaves no object, a throwing method call fails, a
+// throwing destructor keeps the method's result; the object is released
+// every time (its storage too, which the leak check of the sanitizer suite
+// holds us to) and the next call makes a new one.
+TEST_F(NbAcpiTest, ExceptionsOfTheOutsideClassStopAtOurExports) {
+    struct Member {
+        const char* name;
+        bool sim::AcpiInterfaceObjects::*throws;
+        bool called;     // the method call was made
+        bool succeeds;   // the export reports the method's success
+    };
+    const Member members[] = {
+        {"constructor", &sim::AcpiInterfaceObjects::constructorThrows, false, false},
+        {"InvokeMethod", &sim::AcpiInterfaceObjects::invokeThrows, true, false},
+        {"destructor", &sim::AcpiInterfaceObjects::destructorThrows, true, true},
+    };
+    struct Export {
+        const char* name;
+        int (*run)(bool& output);
+        const char* successLines;
+        bool writesOutput;
+    };
+    const Export exports[] = {
+        {"SetBTPowerOn", [](bool&) { return Diag_AcpiNBSetBTPowerOn(true); }, "Success for BLED method!\n", false},
+        {"QueryBTDevice", [](bool& output) { return Diag_AcpiNBQueryBTDevice(output); },
+         "Success for HWRS method!\nbios reported BT is existed\n", true},
+        {"QueryWifiDevice", [](bool& output) { return Diag_AcpiNBQueryWifiDevice(output); },
+         "Success for HWRS method!\nbios reported Wifi is existed\n", true},
+    };
+    Capture();
+    for (const Member& m : members) {
+        for (const Export& e : exports) {
+            SCOPED_TRACE(std::string(m.name) + " throws, " + e.name);
+            objects() = sim::AcpiInterfaceObjects{};
+            objects().*m.throws = true;
+            bool output = false;  // the firmware reports both devices: true once written
+            int result = 1;
+            EXPECT_NO_THROW(result = e.run(output));
+            EXPECT_EQ(result, m.succeeds ? 0 : -1);
+            EXPECT_EQ(Output(), m.succeeds ? e.successLines : m.called ? "Fail!\n" : "");
+            EXPECT_EQ(output, m.succeeds && e.writesOutput);
+            EXPECT_EQ(objects().invocations.size(), m.called ? 1u : 0u);
+            EXPECT_EQ(objects().constructed, m.called ? 1 : 0);
+            ExpectNoObjectLeft();
+
+            objects().*m.throws = false;
+            EXPECT_EQ(e.run(output), 0);
+            Output();
+            EXPECT_EQ(objects().constructed, m.called ? 2 : 1);
+            ExpectNoObjectLeft();
+        }
+    }
+}
+
 TEST_F(NbAcpiTest, ObjectStillHeldIsReusedAndThenReleased) {
     ASSERT_TRUE(acpi::AcquireNbAcpiInterface());
     CVQMITF* held = acpi::NbAcpiInterface();

@@ -15,6 +15,11 @@ using Clock = std::chrono::steady_clock;
 
 constexpr unsigned char kChargingOffBit = 0x40;  // EC charge switch byte, bit 6
 constexpr int kRpmTolerancePercent = 10;
+// The PWM map's RAM window has no handshake, so the library cannot tell
+// when no EC decodes it: then every byte reads 0xFF, a speed of 65535 RPM
+// and a temperature of 255 C. That is no measurement, whatever the result.
+constexpr int kUndecodedWindowRpm = 0xFFFF;
+constexpr int kUndecodedWindowTemperature = 0xFF;
 constexpr int kTextSize = 256;
 
 struct StepDefinition {
@@ -126,6 +131,10 @@ bool FanTest(const Options& options, StepResult& step) {
     step.Add("rpm", rpm);
     step.Add("cpu_temperature", temperature);
     step.detail += ", measured " + std::to_string(rpm) + " RPM, CPU " + std::to_string(temperature) + " C";
+    if ((path == "PWM" || path == "EC") && rpm == kUndecodedWindowRpm && temperature == kUndecodedWindowTemperature) {
+        step.detail += ": every byte read 0xFF (no EC behind the RAM window 0x381)";
+        return false;
+    }
     if (!plausible) step.detail += ": fan speed out of range";
     return plausible;
 }

@@ -43,9 +43,14 @@ std::string Answer(int result, const unsigned long* value) {
 
 }  // namespace
 
+// Each member holds the notebook for its bookkeeping, as a port access
+// does; any of them may throw when the notebook is set up to.
+
 CVQMITF::CVQMITF() {
+    hwtk3::sim::Notebook& notebook = hwtk3::sim::StandinNotebook();
+    hwtk3::sim::Notebook::Access access(notebook);
     try {
-        hwtk3::sim::StandinNotebook().acpi.objects.Construct(this);
+        notebook.acpi.objects.Construct(this);
     } catch (...) {
         Note("CVQMITF() throws");
         throw;
@@ -53,13 +58,17 @@ CVQMITF::CVQMITF() {
     Note("CVQMITF()");
 }
 
-CVQMITF::~CVQMITF() {
+CVQMITF::~CVQMITF() noexcept(false) {
+    hwtk3::sim::Notebook& notebook = hwtk3::sim::StandinNotebook();
+    hwtk3::sim::Notebook::Access access(notebook);
     Note("~CVQMITF()");
-    hwtk3::sim::StandinNotebook().acpi.objects.Destroy(this);
+    notebook.acpi.objects.Destroy(this);
 }
 
 int CVQMITF::InvokeMethod(unsigned long method, unsigned long* value) {
-    hwtk3::sim::AcpiModel& acpi = hwtk3::sim::StandinNotebook().acpi;
+    hwtk3::sim::Notebook& notebook = hwtk3::sim::StandinNotebook();
+    hwtk3::sim::Notebook::Access access(notebook);
+    hwtk3::sim::AcpiModel& acpi = notebook.acpi;
     int result = 0;
     try {
         result = acpi.objects.Invoke(acpi.firmware, this, static_cast<std::uint32_t>(method), false, 0, value);
@@ -72,7 +81,9 @@ int CVQMITF::InvokeMethod(unsigned long method, unsigned long* value) {
 }
 
 int CVQMITF::InvokeMethod(unsigned long method, unsigned long argument, unsigned long* value) {
-    hwtk3::sim::AcpiModel& acpi = hwtk3::sim::StandinNotebook().acpi;
+    hwtk3::sim::Notebook& notebook = hwtk3::sim::StandinNotebook();
+    hwtk3::sim::Notebook::Access access(notebook);
+    hwtk3::sim::AcpiModel& acpi = notebook.acpi;
     int result = 0;
     try {
         result = acpi.objects.Invoke(acpi.firmware, this, static_cast<std::uint32_t>(method), true,

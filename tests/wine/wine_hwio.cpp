@@ -1,7 +1,10 @@
 // The real hwtk3.dll binds the stand-in WinRing0.dll beside it, reads the
-// EC firmware text through it, and releases it.
+// EC firmware text through it, and releases it. hwtk3.dll is loaded with
+// us and shares our C runtime: loading it must leave our standard output as
+// the runtime set it up.
 #include <windows.h>
 
+#include <cstdio>
 #include <cstring>
 
 #include "include/hwtk3.h"
@@ -11,6 +14,20 @@ using wine_check::Check;
 using wine_check::CheckEqual;
 
 int main() {
+    {
+        // scripts/wine-tests runs us with standard output in a file, which
+        // the C runtime buffers fully: a line we print stays in our buffer
+        // until we flush it. A library that made the shared stream
+        // unbuffered when it was loaded would have sent it already.
+        const HANDLE handle = GetStdHandle(STD_OUTPUT_HANDLE);
+        Check(GetFileType(handle) == FILE_TYPE_DISK, "standard output is a file");
+        LARGE_INTEGER before{}, after{};
+        GetFileSizeEx(handle, &before);
+        std::fputs("a line of ours, still buffered\n", stdout);
+        GetFileSizeEx(handle, &after);
+        std::fflush(stdout);
+        Check(after.QuadPart == before.QuadPart, "loading hwtk3.dll left our standard output buffered");
+    }
     {
         wine_check::StdoutCapture out;
         Check(Diag_InitHWIO() == 1, "Diag_InitHWIO binds the stand-in");
