@@ -183,6 +183,12 @@ platform::BOOL Batteries::Close(platform::HANDLE handle) {
 
 ChargeSwitch::ChargeSwitch(EcModel& ec) : ec_(ec) {
     ec_.Ram(kBankIdAddress) = kBankId;
+    for (std::uint16_t address : {kRamByte, kMachineTypeByte}) {
+        ec_.SetReadHook(address, [this, address] {
+            Land(address);
+            return ec_.Ram(address);
+        });
+    }
     ec_.SetCommand(EcModel::k62, kWriteEc, 2, [this](const EcModel::Bytes& p) {
         ec_.NoteRegisterWrite(EcModel::k62, p[0]);
         Write(p[0], p[1]);
@@ -200,17 +206,38 @@ int ChargeSwitch::Writes(std::uint16_t address) const {
     return address == kRamByte ? writes_[0] : address == kMachineTypeByte ? writes_[1] : 0;
 }
 
+std::uint8_t ChargeSwitch::Value(std::uint16_t address) {
+    if (address == kRamByte || address == kMachineTypeByte) Land(address);
+    return ec_.Ram(address);
+}
+
+void ChargeSwitch::Land(std::uint16_t address) {
+    Pending& pending = pending_[Slot(address)];
+    if (!pending.waiting || ec_.NowMs() < pending.atMs) return;
+    pending.waiting = false;
+    ec_.Ram(address) = static_cast<std::uint8_t>((ec_.Ram(address) & ~kChargingOff) | pending.bit);
+}
+
 void ChargeSwitch::Write(std::uint16_t address, std::uint8_t value) {
     if (address != kRamByte && address != kMachineTypeByte) {
         ec_.WriteRam(address, value);
         return;
     }
-    const int write = ++writes_[address == kRamByte ? 0 : 1];
+    Land(address);
+    const std::uint8_t before = ec_.Ram(address);
+    const int write = ++writes_[Slot(address)];
     std::uint8_t stored = value;
     if (sticksFromWrite == 0 || write < sticksFromWrite) {
-        stored = static_cast<std::uint8_t>((value & ~kChargingOff) | (ec_.Ram(address) & kChargingOff));
+        stored = static_cast<std::uint8_t>((value & ~kChargingOff) | (before & kChargingOff));
     }
-    ec_.WriteRam(address, static_cast<std::uint8_t>(stored ^ flipOnWrite));
+    stored = static_cast<std::uint8_t>(stored ^ flipOnWrite);
+    Pending& pending = pending_[Slot(address)];
+    pending.waiting = false;
+    if (takesEffectAfterMs > 0 && ((stored ^ before) & kChargingOff) != 0) {
+        pending = Pending{true, static_cast<std::uint8_t>(stored & kChargingOff), ec_.NowMs() + takesEffectAfterMs};
+        stored = static_cast<std::uint8_t>((stored & ~kChargingOff) | (before & kChargingOff));
+    }
+    ec_.WriteRam(address, stored);
 }
 
 }  // namespace hwtk3::sim

@@ -102,21 +102,34 @@ public:
     ChargeSwitch& operator=(const ChargeSwitch&) = delete;
 
     void Set(std::uint16_t address, std::uint8_t value) { ec_.Ram(address) = value; }
-    std::uint8_t Value(std::uint16_t address) const { return ec_.Ram(address); }
+    // The byte now, a change of bit 6 still on its way included once its
+    // time has come.
+    std::uint8_t Value(std::uint16_t address);
     int Writes(std::uint16_t address) const;  // since construction or ClearWrites
     void ClearWrites() { writes_ = {}; }
 
     // Faults. Bit 6 of a write takes effect from the n-th write of a byte
     // on (1: always; 0: never); earlier writes leave it as it was. The
     // bits of `flipOnWrite` are changed by the EC itself after each write.
+    // A change of bit 6 shows only `takesEffectAfterMs` after its write (the
+    // charger answers the EC slowly); a later write replaces it.
     int sticksFromWrite = 1;
     std::uint8_t flipOnWrite = 0;
+    std::uint32_t takesEffectAfterMs = 0;
 
 private:
+    struct Pending {
+        bool waiting = false;
+        std::uint8_t bit = 0;
+        std::uint64_t atMs = 0;
+    };
+    static int Slot(std::uint16_t address) { return address == kRamByte ? 0 : 1; }
     void Write(std::uint16_t address, std::uint8_t value);
+    void Land(std::uint16_t address);
 
     EcModel& ec_;
     std::array<int, 2> writes_{};
+    std::array<Pending, 2> pending_{};
 };
 
 }  // namespace hwtk3::sim

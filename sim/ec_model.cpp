@@ -116,18 +116,29 @@ bool EcModel::Decodes(std::uint16_t port) const {
 EcModel::ChannelFaults EcModel::FaultsAt(int index, int access) const {
     if (FaultsEnded(access)) return ChannelFaults{};
     ChannelFaults effective = faults[index];
-    const bool from = access >= accessFault.at;
-    if (accessFault.kind == AccessFault::Kind::IbfStuckFrom && from) effective.ibfStuck = true;
-    if (accessFault.kind == AccessFault::Kind::ObfNeverFrom && from) effective.obfNever = true;
-    if (accessFault.kind == AccessFault::Kind::FloatingFrom && from) effective.floating = true;
+    for (const AccessFault* fault : {&accessFault, &alsoFault}) {
+        const bool from = access >= fault->at;
+        if (fault->kind == AccessFault::Kind::IbfStuckFrom && from) effective.ibfStuck = true;
+        if (fault->kind == AccessFault::Kind::ObfNeverFrom && from) effective.obfNever = true;
+        if (fault->kind == AccessFault::Kind::FloatingFrom && from) effective.floating = true;
+    }
     return effective;
+}
+
+const EcModel::AccessFault* EcModel::StruckAt(int access) const {
+    if (FaultsEnded(access)) return nullptr;
+    for (const AccessFault* fault : {&accessFault, &alsoFault}) {
+        const bool answerFault = fault->kind == AccessFault::Kind::DropAt || fault->kind == AccessFault::Kind::LateAt;
+        if (answerFault && fault->at == access) return fault;
+    }
+    return nullptr;
 }
 
 // The answer the current access waits for (a status read) or takes (a data
 // read: the byte already in the port is delivered, the rest is not) is
 // taken back; a late one comes again `delayMs` from now, unless the EC
 // takes a new command before then.
-void EcModel::Withdraw(ChannelState& channel, bool statusRead, bool late) {
+void EcModel::Withdraw(ChannelState& channel, bool statusRead, const AccessFault& fault) {
     std::deque<std::uint8_t> withdrawn;
     if (statusRead && channel.obf) {
         withdrawn.push_back(channel.dataLatch);
@@ -136,9 +147,9 @@ void EcModel::Withdraw(ChannelState& channel, bool statusRead, bool late) {
     }
     withdrawn.insert(withdrawn.end(), channel.output.begin(), channel.output.end());
     channel.output.clear();
-    if (late && !withdrawn.empty()) {
+    if (fault.kind == AccessFault::Kind::LateAt && !withdrawn.empty()) {
         channel.late = std::move(withdrawn);
-        channel.lateAt = clock_.NowMs() + accessFault.delayMs;
+        channel.lateAt = clock_.NowMs() + fault.delayMs;
     }
 }
 
@@ -211,10 +222,7 @@ std::uint8_t EcModel::In(std::uint16_t port) {
     const ChannelFaults channelFaults = FaultsOf(index);
     if (channelFaults.floating) return 0xFF;  // nobody drives the bus
     Update(*channel, channelFaults);
-    const bool struck = access_ == accessFault.at && !FaultsEnded();
-    if (struck && (accessFault.kind == AccessFault::Kind::DropAt || accessFault.kind == AccessFault::Kind::LateAt)) {
-        Withdraw(*channel, port == channel->command, accessFault.kind == AccessFault::Kind::LateAt);
-    }
+    if (const AccessFault* fault = StruckAt(access_)) Withdraw(*channel, port == channel->command, *fault);
     if (port == channel->command) {
         const bool ibf = channel->ibf || channelFaults.ibfStuck;
         return static_cast<std::uint8_t>((channel->obf ? 0x01 : 0) | (ibf ? 0x02 : 0));
@@ -258,9 +266,10 @@ void EcModel::Out(std::uint16_t port, std::uint8_t value) {
     }
     Update(*channel, channelFaults);
     if (channel->ibf || seen.ibfStuck || seen.floating) ++bytesWhileBusy;
-    const bool late = access_ == accessFault.at && accessFault.kind == AccessFault::Kind::LateAt && !FaultsEnded();
+    const AccessFault* fault = StruckAt(access_);
+    const bool late = fault != nullptr && fault->kind == AccessFault::Kind::LateAt;
     channel->ibf = true;
-    channel->ibfClearAt = clock_.NowMs() + (late ? accessFault.delayMs : latencyMs);
+    channel->ibfClearAt = clock_.NowMs() + (late ? fault->delayMs : latencyMs);
     channel->pending = PendingByte{port == channel->command, value};
     Update(*channel, channelFaults);
 }

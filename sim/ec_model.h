@@ -97,6 +97,8 @@ public:
     void NoteRegisterWrite(Channel channel, std::uint32_t key);
 
     void ResetAccessCount() { accesses_ = 0; }
+    // The notebook's time, for the models behind the EC's registers.
+    std::uint64_t NowMs() const { return clock_.NowMs(); }
     int Accesses() const { return accesses_; }
     // All of EC RAM at once, hooks bypassed.
     const std::array<std::uint8_t, 0x10000>& RamBytes() const { return ram_; }
@@ -114,6 +116,9 @@ public:
     bool window381 = true;
     bool windowFD61 = true;
     AccessFault accessFault;
+    // A second one at the same time (an EC that stays busy while the late
+    // answer of an earlier exchange comes out).
+    AccessFault alsoFault;
 
     // Protocol checks: bytes written while IBF was still set (lost on real
     // hardware), and data bytes no command was waiting for.
@@ -155,6 +160,9 @@ private:
         std::uint8_t low = 0;
     };
 
+    // The fault that loses or delays the answer (or the byte) of this
+    // access, if one does.
+    const AccessFault* StruckAt(int access) const;
     ChannelFaults FaultsOf(int index) const { return FaultsAt(index, access_); }
     ChannelFaults FaultsAt(int index, int access) const;
     bool FaultsEnded(int access) const { return accessCeiling > 0 && access >= accessCeiling; }
@@ -162,7 +170,7 @@ private:
     std::uint32_t AnswerLatency() const {
         return answerLatencyMs >= 0 ? static_cast<std::uint32_t>(answerLatencyMs) : latencyMs;
     }
-    void Withdraw(ChannelState& channel, bool statusRead, bool late);
+    void Withdraw(ChannelState& channel, bool statusRead, const AccessFault& fault);
     void Update(ChannelState& channel, const ChannelFaults& channelFaults);
     void Take(ChannelState& channel, std::uint64_t at);
     void Run(ChannelState& channel, std::uint64_t at);

@@ -342,6 +342,38 @@ TEST_F(EcChannelTest, BudgetIsTimeWithAPollCountBackstop) {
     }
 }
 
+// The drain's share of an exchange: at most 32 stale bytes, and none once
+// the exchange's budget is spent, by time (a 5 ms pause that lasted a
+// Windows timer tick) or by its count of polls (a clock standing still).
+TEST_F(EcChannelTest, DrainStopsAtItsCapAndAtTheDeadline) {
+    struct Case {
+        const char* name;
+        std::uint32_t elapsedMs;
+        int pauses;
+        int taken;
+        bool another;
+    };
+    const Case cases[] = {
+        {"31 dropped", 0, 0, 31, true},
+        {"32 dropped", 0, 0, 32, false},
+        {"1 ms of the budget left", ec::kExchangeBudgetMs - 1, 0, 0, true},
+        {"the budget spent in time", ec::kExchangeBudgetMs, 0, 0, false},
+        {"one poll left", 0, ec::kExchangePollLimit - 1, 0, true},
+        {"every poll made, the clock standing still", 0, ec::kExchangePollLimit, 0, false},
+    };
+    // Pauses that take no time, so the count of polls alone runs out.
+    platform::testing::SetSleepHook([](platform::DWORD, void*) {}, nullptr,
+                                    [](void*) { return sim::Current().clock.NowMs(); });
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ec::ExchangeDeadline deadline;
+        nb().clock.Advance(c.elapsedMs);
+        for (int i = 0; i < c.pauses; ++i) deadline.PollPause(ec::kPollPauseMs);
+        for (int i = 0; i < c.taken; ++i) ASSERT_TRUE(deadline.TakeStaleByte()) << i;
+        EXPECT_EQ(deadline.TakeStaleByte(), c.another);
+    }
+}
+
 // Ec62ReadAnswered looks at OBF once, just before the data read: a slow
 // EC's data port still holds an older byte, which is no answer.
 TEST_F(EcChannelTest, Ec62ReadAnsweredLooksAtObfBeforeTheDataRead) {

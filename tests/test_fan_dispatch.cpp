@@ -1,5 +1,5 @@
-// The fan test dispatch: path choice, argument routing, pauses and their places,
-// and the early return while the binding is down.
+// The fan test dispatch: path choice, argument routing, pauses and their
+// places. (The binding down and each step failing are trace-table rows.)
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -170,59 +170,6 @@ TEST_F(FanDispatchTest, PausesPerPathAndWhereTheyFall) {
     }
 }
 
-// Unbound: each path returns false before its first port access and pause.
-// The machine-type path, which has no failure line of its own, returns
-// false silently rather than call through a released binding.
-TEST_F(FanDispatchTest, BindingDownReturnsAtOnce) {
-    struct Case {
-        Map path;
-        std::int32_t machineType;
-        bool ecPlatform;
-        const char* fanCpuLines;
-        const char* getValueLines;
-    };
-    const Case cases[] = {
-        {Map::Zlkd, 0, true, "ec ZLKD\nSet rpm to 3000\nError while setting fan speed!\n",
-         "Error while getting fan speed!\n"},
-        {Map::Pwm, 0, true, "old ec, fan uses pwm control\nError while setting fan speed!\n",
-         "Error while getting Fan speed/CPU temperature!\n"},
-        {Map::Amd, 0, false, "Error while setting fan speed of AMD platform!\n",
-         "Error while getting fan speed of AMD platform!\n"},
-        {Map::MachineType, 1, true, "", ""},
-    };
-    Bind();
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << "path " << static_cast<int>(c.path));
-        ASSERT_EQ(Diag_InitHWIO(), 1);
-        Machine(c.path, c.path == Map::Zlkd ? "ZLKD 1.07.02" : "QX 1.02.11", c.machineType);
-        Diag_FreeHWIO();
-        Output();
-        nb().trace.Clear();
-        int rpm = 60;
-        int temperature = -1;
-        EXPECT_FALSE(Diag_FanCpu(3000, 100, &rpm, &temperature, c.ecPlatform));
-        EXPECT_EQ(Output(), c.fanCpuLines);
-        EXPECT_FALSE(Diag_FanCpuGetValue(&rpm, &temperature, c.ecPlatform));
-        EXPECT_EQ(Output(), c.getValueLines);
-        EXPECT_EQ(rpm, 60);
-        EXPECT_EQ(temperature, -1);
-        EXPECT_EQ(nb().trace.Events().size(), 0u);
-    }
-}
-
-TEST_F(FanDispatchTest, MachineTypePathNeverBoundTouchesNothing) {
-    Capture();
-    smbios::testing::SetMachineType(1);
-    int rpm = 60;
-    int temperature = -1;
-    EXPECT_FALSE(Diag_FanCpu(3000, 100, &rpm, &temperature, true));
-    EXPECT_FALSE(Diag_FanCpuGetValue(&rpm, &temperature, false));
-    EXPECT_EQ(Output(), "");
-    EXPECT_EQ(rpm, 60);
-    EXPECT_EQ(temperature, -1);
-    EXPECT_EQ(nb().trace.Events().size(), 0u);
-}
-
 TEST_F(FanDispatchTest, MachineTypeDutyIsTwiceTheLevelPlusFifty) {
     struct Case {
         int level;
@@ -280,87 +227,6 @@ TEST_F(FanDispatchTest, DutyLevelMakesNoDifferenceOnZlkdAndAmd) {
         }
         EXPECT_EQ(traces[0], traces[1]);
         EXPECT_EQ(traces[0], traces[2]);
-    }
-}
-
-
-// Outputs on failure: an output delivered by an earlier step of the call
-// stays written; the failing step's and every later step's outputs keep the
-// caller's values. Each step of the ZLKD and machine-type paths is made to
-// fail by an EC that stops taking bytes from the step's first port access
-// on. (The PWM and AMD steps use the RAM windows, which fail only with the
-// binding down, at the first step: BindingDownReturnsAtOnce.)
-TEST_F(FanDispatchTest, FailingStepLeavesTheEarlierStepsOutputsWritten) {
-    struct Case {
-        Map path;
-        bool fanCpu;       // Diag_FanCpu, else Diag_FanCpuGetValue
-        int failingStep;   // Diag_FanCpu: 0 set, 1 speed, 2 temperature
-        bool rpmWritten;
-        const char* lastLine;
-    };
-    const Case cases[] = {
-        {Map::Zlkd, true, 0, false, "Error while setting fan speed!\n"},
-        {Map::Zlkd, true, 1, false, "Error while getting fan speed!\n"},
-        {Map::Zlkd, true, 2, true, "Error while getting CPU temperature!\n"},
-        {Map::Zlkd, false, 0, false, "Error while getting fan speed!\n"},
-        {Map::Zlkd, false, 1, true, "Error while getting CPU temperature!\n"},
-        {Map::MachineType, true, 0, false, ""},
-        {Map::MachineType, true, 1, false, "Set Fan0 Duty: 250\n"},
-        {Map::MachineType, true, 2, true, "RPM: 5002\n"},
-        {Map::MachineType, false, 0, false, ""},
-        {Map::MachineType, false, 1, true, "RPM: 2401\n"},  // the fan idles
-    };
-    Capture();
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << "path " << static_cast<int>(c.path) << (c.fanCpu ? " Diag_FanCpu" : " Diag_FanCpuGetValue")
-                                        << " step " << c.failingStep);
-        auto call = [&c](int& rpm, int& temperature) {
-            return c.fanCpu ? Diag_FanCpu(3000, 100, &rpm, &temperature, true)
-                            : Diag_FanCpuGetValue(&rpm, &temperature, true);
-        };
-        // Where each step begins: EC accesses before it, the steps being
-        // separated by the settle and spacing pauses.
-        std::vector<int> stepStarts{0};
-        int healthyRpm = 0;
-        for (bool faulted : {false, true}) {
-            // A notebook of its own each time: a faulted EC keeps what it
-            // was left with.
-            ResetLibrary();
-            sim::Notebook& n = sim::ResetCurrent();
-            ASSERT_EQ(Diag_InitHWIO(), 1);
-            n.fan.Install(c.path);
-            n.ec.firmwareVersion = c.path == Map::Zlkd ? "ZLKD 1.07.02" : "QX 1.02.11";
-            smbios::testing::SetMachineType(c.path == Map::MachineType ? 1 : 0);
-            char version[32];
-            ASSERT_EQ(Diag_GetECFirmwareVer2(version, 31), 1);
-            Output();
-            n.trace.Clear();
-            n.ec.ResetAccessCount();
-            if (faulted) n.ec.accessFault = {sim::EcModel::AccessFault::Kind::IbfStuckFrom, stepStarts.at(c.failingStep)};
-            int rpm = -7;
-            int temperature = -7;
-            const bool ok = call(rpm, temperature);
-            if (!faulted) {
-                ASSERT_TRUE(ok);
-                healthyRpm = rpm;
-                int accesses = 0;
-                for (const sim::Event& e : n.trace.Events()) {
-                    if (e.kind != sim::Event::Kind::Sleep) {
-                        accesses += n.ec.Decodes(static_cast<std::uint16_t>(e.a)) ? 1 : 0;
-                    } else if (e.a >= 200) {
-                        stepStarts.push_back(accesses);
-                    }
-                }
-                Output();
-                continue;
-            }
-            EXPECT_FALSE(ok);
-            EXPECT_EQ(rpm, c.rpmWritten ? healthyRpm : -7);
-            EXPECT_EQ(temperature, -7);
-            const std::string out = Output();
-            const std::string last = c.lastLine;
-            EXPECT_EQ(out.size() >= last.size() ? out.substr(out.size() - last.size()) : out, last) << out;
-        }
     }
 }
 

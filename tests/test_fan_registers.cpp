@@ -1,8 +1,8 @@
 // Fan and CPU temperature registers: conversions both ways on every map,
-// the operator lines, the control bits, and the gate on the binding.
+// the operator lines, the control bits. (The gate on the binding and an EC
+// failing under each export are trace-table rows.)
 #include <cstdint>
 #include <cstdio>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -240,142 +240,6 @@ TEST_F(FanRegisterTest, FanStateTakesManualFromBitOneAlone) {
         EXPECT_EQ(state.speed, 60u);
         EXPECT_EQ(state.rpm, 3000u);
         EXPECT_EQ(nb().trace.Sleeps(), (std::vector<std::uint32_t>{10, 10, 10}));
-    }
-}
-
-// An EC that stops answering on its command channels, or takes a byte too
-// late: the exports that use them fail, write no output, print no line for
-// a byte the EC did not answer nor for one never written, and the Fan0
-// control flag, a read-modify-write whose other bits are the EC's own, is
-// not written from a byte the EC never sent.
-TEST_F(FanRegisterTest, SilentEcFailsTheChannelExportsAndWritesNothing) {
-    using Kind = sim::EcModel::AccessFault::Kind;
-    struct Case {
-        const char* name;
-        Map map;
-        std::int32_t machineType;
-        Kind kind;
-        int at;
-        std::function<int(int&)> run;
-        std::string lines;
-    };
-    const Case cases[] = {
-        {"Fan0 flag read never answered", Map::MachineType, 1, Kind::ObfNeverFrom, 0,
-         [](int&) { return Diag_SetFanManual2(1); }, ""},
-        {"Fan0 flag read answer lost", Map::MachineType, 1, Kind::DropAt, 4,
-         [](int&) { return Diag_SetFanManual2(0); }, ""},
-        // A write's line once its byte went out; the result whether the EC
-        // took it in time.
-        {"Fan0 flag byte never taken", Map::MachineType, 1, Kind::IbfStuckFrom, 11,
-         [](int&) { return Diag_SetFanManual2(1); }, "Read Fan0 Ctrl Flag: 85\nSet Fan0 Ctrl Flag: 5\n"},
-        {"Fan0 flag byte taken after the wait", Map::MachineType, 1, Kind::LateAt, 11,
-         [](int&) { return Diag_SetFanManual2(1); }, "Read Fan0 Ctrl Flag: 85\nSet Fan0 Ctrl Flag: 5\n"},
-        {"Fan0 flag write's command not taken", Map::MachineType, 1, Kind::IbfStuckFrom, 7,
-         [](int&) { return Diag_SetFanManual2(1); }, "Read Fan0 Ctrl Flag: 85\n"},
-        {"ZLKD target, low byte not taken", Map::Zlkd, 0, Kind::IbfStuckFrom, 4,
-         [](int&) { return Diag_ZLKDSetFanSpeed2(3000); },
-         "Tacho_temp:160 Tacho:3935 f5f MSB:f LSB:5f\nSet 0x24 to port 0x6C\nSet 0xF to port 0x68\n"},
-        {"ZLKD target, last byte taken after the wait", Map::Zlkd, 0, Kind::LateAt, 5,
-         [](int&) { return Diag_ZLKDSetFanSpeed2(3000); },
-         "Tacho_temp:160 Tacho:3935 f5f MSB:f LSB:5f\nSet 0x24 to port 0x6C\nSet 0xF to port 0x68\n"
-         "Set 0x5F to port 0x68\n"},
-        {"ZLKD target, last byte never taken", Map::Zlkd, 0, Kind::IbfStuckFrom, 5,
-         [](int&) { return Diag_ZLKDSetFanSpeed2(3000); },
-         "Tacho_temp:160 Tacho:3935 f5f MSB:f LSB:5f\nSet 0x24 to port 0x6C\nSet 0xF to port 0x68\n"
-         "Set 0x5F to port 0x68\n"},
-        {"ZLKD tachometer low byte lost", Map::Zlkd, 0, Kind::DropAt, 4,
-         [](int& out) { return Diag_ZLKDGetFanSpeed2(&out); }, ""},
-        {"ZLKD temperature never answered", Map::Zlkd, 0, Kind::ObfNeverFrom, 0,
-         [](int& out) { return Diag_ZLKDGetCpuTemperature2(&out); }, ""},
-        {"machine-type duty, index not taken", Map::MachineType, 1, Kind::IbfStuckFrom, 3,
-         [](int&) { return fan::MachineTypeDutyWrite(250) ? 1 : 0; }, ""},
-        {"machine-type duty taken after the wait", Map::MachineType, 1, Kind::LateAt, 5,
-         [](int&) { return fan::MachineTypeDutyWrite(250) ? 1 : 0; }, "Set Fan0 Duty: 250\n"},
-        {"machine-type tachometer low byte lost", Map::MachineType, 1, Kind::DropAt, 14,
-         [](int& out) {
-             std::int32_t rpm = 0;
-             const bool ok = fan::MachineTypeTachometerRead(rpm);
-             if (ok) out = rpm;
-             return ok ? 1 : 0;
-         },
-         "MSB: 1\n"},
-        {"machine-type temperature never answered", Map::MachineType, 1, Kind::ObfNeverFrom, 0,
-         [](int& out) {
-             std::int32_t t = 0;
-             const bool ok = fan::MachineTypeTemperatureRead(t);
-             if (ok) out = t;
-             return ok ? 1 : 0;
-         },
-         ""},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        // Each case on a notebook of its own: a byte a silent EC left
-        // pending must not reach the next case.
-        ResetLibrary();
-        sim::Notebook& n = sim::ResetCurrent();
-        ASSERT_EQ(Diag_InitHWIO(), 1);
-        smbios::testing::SetMachineType(c.machineType);
-        n.fan.Install(c.map);
-        n.fan.tachometerOverride = 0x01AF;
-        Output();
-        n.trace.Clear();
-        const double target = n.fan.TargetRpm();
-        const std::uint8_t duty = n.fan.fan0Duty;
-        n.ec.ResetAccessCount();
-        n.ec.accessFault = {c.kind, c.at};
-        int output = -7;
-        EXPECT_EQ(c.run(output), 0);
-        EXPECT_EQ(output, -7);
-        EXPECT_EQ(Output(), c.lines);
-        EXPECT_EQ(n.fan.fan0ControlFlag, 0x85);
-        EXPECT_EQ(n.fan.fan0Duty, duty);
-        EXPECT_EQ(n.fan.TargetRpm(), target);
-        EXPECT_EQ(n.ec.writesFromUnansweredReads, 0);
-        EXPECT_LE(n.trace.SleepTotalMs(), 500u);  // one wait runs out, nothing more
-    }
-}
-
-// Every export, and the machine-type operations, while the binding is down:
-// never bound, and released after use.
-TEST_F(FanRegisterTest, NothingRunsWhileTheBindingIsDown) {
-    struct Outputs {
-        int a = -7;
-        int b = -7;
-        std::int32_t machine = -7;
-        tFanState state{-7, 7, 7};
-        bool Untouched() const {
-            return a == -7 && b == -7 && machine == -7 && state.manual == -7 && state.speed == 7 &&
-                   state.rpm == 7;
-        }
-    };
-    const std::vector<std::function<bool(Outputs&)>> operations = {
-        [](Outputs&) { return Diag_AMDSetFanRPM(3000) != 0; },
-        [](Outputs& o) { return Diag_AMDGetFanRPM(&o.a) != 0; },
-        [](Outputs& o) { return Diag_AMDGetCpuTemperature(&o.a) != 0; },
-        [](Outputs& o) { return Diag_FanState2(&o.a, &o.b); },
-        [](Outputs& o) { return Diag_GetFanCurState2(&o.state) != 0; },
-        [](Outputs&) { return Diag_SetFanManual2(1) != 0; },
-        [](Outputs&) { return Diag_SetFanSpeed2(50) != 0; },
-        [](Outputs& o) { return Diag_ZLKDGetCpuTemperature2(&o.a) != 0; },
-        [](Outputs& o) { return Diag_ZLKDGetFanSpeed2(&o.a) != 0; },
-        [](Outputs&) { return Diag_ZLKDSetFanSpeed2(3000) != 0; },
-        [](Outputs&) { return fan::MachineTypeDutyWrite(250); },
-        [](Outputs& o) { return fan::MachineTypeTachometerRead(o.machine); },
-        [](Outputs& o) { return fan::MachineTypeTemperatureRead(o.machine); },
-    };
-    Diag_FreeHWIO();
-    for (std::int32_t machineType : {0, 1}) {
-        smbios::testing::SetMachineType(machineType);
-        Output();
-        nb().trace.Clear();
-        for (std::size_t i = 0; i < operations.size(); ++i) {
-            Outputs outputs;
-            EXPECT_FALSE(operations[i](outputs)) << i;
-            EXPECT_TRUE(outputs.Untouched()) << i;
-        }
-        EXPECT_EQ(Output(), "");
-        EXPECT_EQ(nb().trace.Events().size(), 0u);  // no port access, no pause
     }
 }
 

@@ -163,6 +163,12 @@ const Row kGates[] = {
     {"gate", "", "SetBatteryChargeEnabled 0", "= false"},
     {"gate, machine type", "type=1", "SetBatteryChargeEnabled 1", "= false"},
     {"gate, machine type", "type=1", "IsBatteryChargeEnabled", "= false"},
+    {"gate", "", "IsBatteryChargeEnabled", "= false"},
+    {"gate, switching on", "", "SetBatteryChargeEnabled 1", "= false"},
+    {"gate, machine type, switching off", "type=1", "SetBatteryChargeEnabled 0", "= false"},
+    {"gate, machine type", "type=1", "GetBatteryChargeState", "= 0x00"},
+    {"gate after a release keeps the firmware text", "bound fw released", "GetECFirmwareVer2 31",
+     R"(= 0, buffer "~*32", text "ZLKD 1.07.02")"},
 };
 
 // The EC exports on their healthy paths, with a prompt EC.
@@ -253,6 +259,580 @@ const Row kEcHealthy[] = {
     {"charging on? 0x04F8", "type=1 bound", "IsBatteryChargeEnabled",
      R"(@ec25c-read 04 f8 00; "Data in 0x4F8: 0x0"; = true)"},
     {"charging on? not on a machine type 0", "bound", "IsBatteryChargeEnabled", "= false"},
+};
+
+// ---- the EC exchanges failing ----
+
+const std::vector<Fragment> kEcFragments = {
+    // A wait that runs out: a status read and a 5 ms poll until the
+    // exchange's 500 ms are spent (100 polls from its start, fewer after
+    // its fixed pauses), then the last read.
+    {"runs-out", "{in $1 $2; sleep 5}*$3; in $1 $2"},
+    // The opening wait on a floating bus: 0xFF on every port, at most 32
+    // "stale" bytes dropped, then polls until the budget is spent.
+    {"floats", "in $1 ff; {in $2 ff; in $1 ff}*32; {sleep 5; in $1 ff}*100"},
+    {"ec62-silent", "@runs-out 66 02 100"},
+    {"ec62-floats", "@floats 66 62"},
+    {"ec25c-silent", "@runs-out 25d 02 100"},
+    {"ec25c-floats", "@floats 25d 25c"},
+    // The EC RAM read whose look at OBF finds no answer: the data port is
+    // read all the same (the published read), its byte not taken.
+    {"ec62-read-unanswered", "in 66 00; out 66 80; sleep 10; in 66 00; out 62 $1; sleep 20; in 66 00; in 62 $2"},
+    // The default EC's firmware text, byte by byte, without its NUL.
+    {"fw-text", R"(in 66 01; in 62 5a; in 66 01; in 62 4c; in 66 01; in 62 4b; in 66 01; in 62 44; in 66 01; in 62 20
+        in 66 01; in 62 31; in 66 01; in 62 2e; in 66 01; in 62 30; in 66 01; in 62 37; in 66 01; in 62 2e
+        in 66 01; in 62 30; in 66 01; in 62 32)"},
+    // The charge switch on EC RAM 0xD2: the read and the write of a pass,
+    // a read-back that does not show the bit (and its pause), one that
+    // does, the bank identifier, the pause and lines between passes.
+    {"d2-write", R"(@ec62-read-obf d2 $1; "Original data of address 0xD2 = 0x$2"; @ec62-write d2 $3)"},
+    {"d2-still-charging",
+     R"(@ec62-read-obf d2 $1; "Read address 0xD2 back, value = 0x$2"; "Fail !! battery is still charging."; sleep 1000)"},
+    {"d2-still-discharging",
+     R"(@ec62-read-obf d2 $1; "Read address 0xD2 back, value = 0x$2"; "Fail !! battery is still discharging."; sleep 1000)"},
+    {"d2-discharging", R"(@ec62-read-obf d2 $1; "Read address 0xD2 back, value = 0x$2"; "Success !! battery is discharging.")"},
+    {"d2-charging", R"(@ec62-read-obf d2 $1; "Read address 0xD2 back, value = 0x$2"; "Success !! battery is charging.")"},
+    {"d2-bank", R"(@ec62-read-obf ff 02; "EC RAM Bank ID: 2")"},
+    {"d2-off-fails", "@d2-write $1 $2 $3; {@d2-still-charging $1 $2}*3; @d2-bank"},
+    {"d2-on-fails", "@d2-write $1 $2 $3; {@d2-still-discharging $1 $2}*3; @d2-bank"},
+    {"d2-retry-off", R"(sleep 1000; "Retry to write EC RAM again!"; "Set battery to discharging state")"},
+    {"d2-retry-on", R"(sleep 1000; "Retry to write EC RAM again!"; "Set battery to charging state")"},
+    // A pass on an EC whose every exchange fails the same way ($1): no
+    // line of a byte read, nothing written, the pauses all the same.
+    {"d2-dead-pass", R"(@$1; {@$1; "Fail !! battery is still $2."; sleep 1000}*3; @$1)"},
+    {"d2-unanswered-pass", R"(@ec62-read-unanswered d2 00
+        {@ec62-read-unanswered d2 00; "Fail !! battery is still charging."; sleep 1000}*3; @ec62-read-unanswered ff 00)"},
+    // A slow EC (25 ms for every byte): each look at OBF comes before the
+    // answer. The read from its command on ($1 the index, $2 the byte the
+    // data port still holds), and the rest of a pass after its first read:
+    // the read-back right after it waits for the index to be taken (its
+    // answer then dropped by the next command), the later ones drop the
+    // answer that came during the pause before them.
+    {"slow-read", "out 66 80; sleep 10; {in 66 02; sleep 5}*3; in 66 00; out 62 $1; sleep 20; in 66 02; in 62 $2"},
+    {"slow-pass", R"(in 66 02; sleep 5; in 66 00; @slow-read d2 $1; "Fail !! battery is still charging."; sleep 1000
+        {in 66 01; in 62 00; in 66 00; @slow-read d2 00; "Fail !! battery is still charging."; sleep 1000}*2
+        in 66 01; in 62 00; in 66 00; @slow-read ff 00)"},
+    // One attempt on EC register 0x04F8: read, write, read-back.
+    {"4f8-attempt", R"(@ec25c-read 04 f8 $1; "Ori. 0x4F8: 0x$2"; @ec25c-write 04 f8 $3; @ec25c-read 04 f8 $4; "Read back 0x4F8: 0x$5")"},
+    // Another host thread's Diag_FreeHWIO, made during our pause.
+    {"released", R"("IO driver is going to release..."; DeinitializeOls)"},
+    // The station's Global\Access_EC around one EC session.
+    {"mutex-created", R"(CreateMutexA Global\Access_EC)"},
+    {"mutex-taken", R"(WaitForSingleObject Global\Access_EC, 50 ms -> WAIT_OBJECT_0)"},
+    {"mutex-released", R"(ReleaseMutex Global\Access_EC)"},
+};
+
+// 31 bytes of a floating bus taken for the firmware text.
+#define HWTK3_FF8 "\xff\xff\xff\xff\xff\xff\xff\xff"
+#define HWTK3_FF31 HWTK3_FF8 HWTK3_FF8 HWTK3_FF8 "\xff\xff\xff\xff\xff\xff\xff"
+#define HWTK3_FF31_ESCAPED R"(\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff)"
+
+// The firmware read: its counted waits running out, the bounds of the
+// text, the lengths and the null buffer.
+const Row kEcFirmware[] = {
+    {"the EC never takes the command: 500 polls of 1 ms", "bound silent-from=0", "GetECFirmwareVer2 31", R"(
+        {in 66 02; sleep 1}*500; "WaitIBFTimeout timeout!!"
+        = 0, buffer "~*32", text "")"},
+    {"... an earlier text stays", "bound fw silent-from=0", "GetECFirmwareVer2 31", R"(
+        {in 66 02; sleep 1}*500; "WaitIBFTimeout timeout!!"
+        = 0, buffer "~*32", text "ZLKD 1.07.02")"},
+    {"no byte comes: the empty text", "bound fw unanswered-from=0", "GetECFirmwareVer2 31", R"(
+        in 66 00; out 66 a1; {in 66 00; sleep 1}*500; "WaitOBFTimeout Error!! EC FW:=="
+        = 0, buffer "~*32", text "")"},
+    {"the EC falls silent after 4 bytes: they are kept", "bound ec-fw-silent", "GetECFirmwareVer2 31", R"(
+        in 66 00; out 66 a1; in 66 01; in 62 5a; in 66 01; in 62 4c; in 66 01; in 62 4b; in 66 01; in 62 44
+        {in 66 00; sleep 1}*500; "WaitOBFTimeout Error!! EC FW:=ZLKD="
+        = 0, buffer "~*32", text "ZLKD")"},
+    {"a byte at the last of its 500 polls is taken", "bound late-at=2:499", "GetECFirmwareVer2 31", R"(
+        in 66 00; out 66 a1; {in 66 00; sleep 1}*499; @fw-text; in 66 01; in 62 00; "EC FW:=ZLKD 1.07.02="
+        = 1, buffer "ZLKD 1.07.02\0*19~", text "ZLKD 1.07.02")"},
+    {"length bytes without a NUL: not copied", "bound", "GetECFirmwareVer2 8", R"(
+        in 66 00; out 66 a1; in 66 01; in 62 5a; in 66 01; in 62 4c; in 66 01; in 62 4b; in 66 01; in 62 44
+        in 66 01; in 62 20; in 66 01; in 62 31; in 66 01; in 62 2e; in 66 01; in 62 30; "EC FW:=ZLKD 1.0="
+        = 0, buffer "~*9", text "ZLKD 1.0")"},
+    {"length - 1 characters and the NUL fit", "bound", "GetECFirmwareVer2 13", R"(
+        in 66 00; out 66 a1; @fw-text; in 66 01; in 62 00; "EC FW:=ZLKD 1.07.02="
+        = 1, buffer "ZLKD 1.07.02\0~", text "ZLKD 1.07.02")"},
+    {"a short text is NUL-padded to the length", "bound fw-abc", "GetECFirmwareVer2 16", R"(
+        in 66 00; out 66 a1; in 66 01; in 62 41; in 66 01; in 62 42; in 66 01; in 62 43; in 66 01; in 62 00
+        "EC FW:=ABC="; = 1, buffer "ABC\0*13~", text "ABC")"},
+    {"31 characters, the NUL as the 32nd byte", "bound fw-31", "GetECFirmwareVer2 32", R"(
+        in 66 00; out 66 a1; {in 66 01; in 62 56}*31; in 66 01; in 62 00; "EC FW:=VVVVVVVVVVVVVVVVVVVVVVVVVVVVVVV="
+        = 1, buffer "VVVVVVVVVVVVVVVVVVVVVVVVVVVVVVV\0~", text "VVVVVVVVVVVVVVVVVVVVVVVVVVVVVVV")"},
+    {"... with a longer length, padded to it", "bound fw-31", "GetECFirmwareVer2 40", R"(
+        in 66 00; out 66 a1; {in 66 01; in 62 56}*31; in 66 01; in 62 00; "EC FW:=VVVVVVVVVVVVVVVVVVVVVVVVVVVVVVV="
+        = 1, buffer "VVVVVVVVVVVVVVVVVVVVVVVVVVVVVVV\0*9~", text "VVVVVVVVVVVVVVVVVVVVVVVVVVVVVVV")"},
+    {"... with length 31: no room for the NUL", "bound fw-31", "GetECFirmwareVer2 31", R"(
+        in 66 00; out 66 a1; {in 66 01; in 62 56}*31; "EC FW:=VVVVVVVVVVVVVVVVVVVVVVVVVVVVVVV="
+        = 0, buffer "~*32", text "VVVVVVVVVVVVVVVVVVVVVVVVVVVVVVV")"},
+    {"32 characters: a 32nd that is no NUL fails, 31 kept", "bound fw-32", "GetECFirmwareVer2 32", R"(
+        in 66 00; out 66 a1; {in 66 01; in 62 56}*32; "EC FW:=VVVVVVVVVVVVVVVVVVVVVVVVVVVVVVV="
+        = 0, buffer "~*33", text "VVVVVVVVVVVVVVVVVVVVVVVVVVVVVVV")"},
+    {"40 characters, length 40: 32 bytes taken at most", "bound fw-40", "GetECFirmwareVer2 40", R"(
+        in 66 00; out 66 a1; {in 66 01; in 62 56}*32; "EC FW:=VVVVVVVVVVVVVVVVVVVVVVVVVVVVVVV="
+        = 0, buffer "~*41", text "VVVVVVVVVVVVVVVVVVVVVVVVVVVVVVV")"},
+    {"length 0: the command, no byte, the text emptied", "bound fw", "GetECFirmwareVer2 0",
+     R"(in 66 00; out 66 a1; "EC FW:=="; = 0, buffer "~", text "")"},
+    {"a negative length counts as 0", "bound", "GetECFirmwareVer2 -5",
+     R"(in 66 00; out 66 a1; "EC FW:=="; = 0, buffer "~", text "")"},
+    {"a null buffer: the text kept for the fan test, no success", "bound", "GetECFirmwareVer2 null 31", R"(
+        in 66 00; out 66 a1; @fw-text; in 66 01; in 62 00; "EC FW:=ZLKD 1.07.02="
+        = 0, text "ZLKD 1.07.02")"},
+    {"a byte left waiting is dropped before the command", "bound stale-62", "GetECFirmwareVer2 31", R"(
+        in 66 01; in 62 00; in 66 00; out 66 a1; @fw-text; in 66 01; in 62 00; "EC FW:=ZLKD 1.07.02="
+        = 1, buffer "ZLKD 1.07.02\0*19~", text "ZLKD 1.07.02")"},
+    {"a floating bus: 32 bytes dropped, then the 500 polls", "bound floating-from=0", "GetECFirmwareVer2 31", R"(
+        in 66 ff; {in 62 ff; in 66 ff}*32; sleep 1; {in 66 ff; sleep 1}*499; "WaitIBFTimeout timeout!!"
+        = 0, buffer "~*32", text "")"},
+    {"the bus floats after the command: 0xFF bytes, 31 kept, a failed read", "bound floating-from=2",
+     "GetECFirmwareVer2 32",
+     "in 66 00; out 66 a1; {in 66 ff; in 62 ff}*32\n\"EC FW:=" HWTK3_FF31 "=\"\n"
+     "= 0, buffer \"~*33\", text \"" HWTK3_FF31_ESCAPED "\""},
+};
+
+// The ZLKD EC on 0x68/0x6C: silent, an answer lost or late, a floating
+// bus, each step of its fan test paths failing.
+const Row kEcZlkd[] = {
+    {"temperature: the EC takes nothing", "zlkd bound silent-from=0", "ZLKDGetCpuTemperature2",
+     "@runs-out 6c 02 100; = 0, temperature untouched"},
+    {"temperature: busy from the command on, its answer waiting: no answer", "zlkd bound silent-from=2",
+     "ZLKDGetCpuTemperature2", "in 6c 00; out 6c 2d; @runs-out 6c 03 100; = 0, temperature untouched"},
+    {"temperature: no answer", "zlkd bound unanswered-from=0", "ZLKDGetCpuTemperature2",
+     "in 6c 00; out 6c 2d; @runs-out 6c 00 100; = 0, temperature untouched"},
+    {"temperature: the answer lost", "zlkd bound drop-at=2", "ZLKDGetCpuTemperature2",
+     "in 6c 00; out 6c 2d; @runs-out 6c 00 100; = 0, temperature untouched"},
+    {"temperature: the third byte lost fails it too", "zlkd bound drop-at=6", "ZLKDGetCpuTemperature2",
+     "@cmd68 2d; @read68 2d; @read68 26; @runs-out 6c 00 100; = 0, temperature untouched"},
+    {"temperature: the answer 501 ms late", "zlkd bound late-at=2", "ZLKDGetCpuTemperature2",
+     "in 6c 00; out 6c 2d; @runs-out 6c 00 100; = 0, temperature untouched"},
+    {"temperature: the answer 499 ms late is taken", "zlkd bound late-at=2:499", "ZLKDGetCpuTemperature2",
+     "in 6c 00; out 6c 2d; {in 6c 00; sleep 5}*100; @read68 2d; @read68 26; @read68 00; sleep 10; = 1, temperature 45"},
+    {"temperature: a floating bus", "zlkd bound floating-from=0", "ZLKDGetCpuTemperature2",
+     "@floats 6c 68; = 0, temperature untouched"},
+    {"fan speed: the EC takes nothing", "zlkd bound silent-from=0", "ZLKDGetFanSpeed2",
+     "@runs-out 6c 02 100; = 0, rpm untouched"},
+    {"fan speed: the low byte lost, no line", "zlkd bound drop-at=4", "ZLKDGetFanSpeed2",
+     "@cmd68 23; @read68 0f; @runs-out 6c 00 100; = 0, rpm untouched"},
+    {"fan speed: the answer late", "zlkd bound late-at=2", "ZLKDGetFanSpeed2",
+     "in 6c 00; out 6c 23; @runs-out 6c 00 100; = 0, rpm untouched"},
+    {"fan speed: a floating bus", "zlkd bound floating-from=0", "ZLKDGetFanSpeed2",
+     "@floats 6c 68; = 0, rpm untouched"},
+    {"fan speed: the three bytes of an answer never taken dropped first", "zlkd bound stale-68", "ZLKDGetFanSpeed2",
+     "in 6c 01; in 68 2d; in 6c 01; in 68 26; in 6c 01; in 68 00; @zlkd-tachometer 0f 37 F 37 200; = 1, rpm 2400"},
+    {"target: the EC takes nothing, no port line", "zlkd bound silent-from=0", "ZLKDSetFanSpeed2 3000",
+     R"("Tacho_temp:160 Tacho:3935 f5f MSB:f LSB:5f"; @runs-out 6c 02 100; = 0)"},
+    {"target: the command sent, never taken", "zlkd bound silent-from=2", "ZLKDSetFanSpeed2 3000", R"(
+        "Tacho_temp:160 Tacho:3935 f5f MSB:f LSB:5f"; @cmd68 24; "Set 0x24 to port 0x6C"; @runs-out 6c 02 100
+        = 0)"},
+    {"target: the high byte never taken, the low one never sent", "zlkd bound silent-from=4", "ZLKDSetFanSpeed2 3000", R"(
+        "Tacho_temp:160 Tacho:3935 f5f MSB:f LSB:5f"; @cmd68 24; "Set 0x24 to port 0x6C"; @data68 0f; "Set 0xF to port 0x68"
+        @runs-out 6c 02 100; = 0)"},
+    {"target: the low byte sent, never taken", "zlkd bound silent-from=6", "ZLKDSetFanSpeed2 3000", R"(
+        "Tacho_temp:160 Tacho:3935 f5f MSB:f LSB:5f"
+        @cmd68 24; "Set 0x24 to port 0x6C"; @data68 0f; "Set 0xF to port 0x68"; @data68 5f; "Set 0x5F to port 0x68"
+        @runs-out 6c 02 100; = 0)"},
+    {"target: the low byte taken after the wait", "zlkd bound late-at=5", "ZLKDSetFanSpeed2 3000", R"(
+        "Tacho_temp:160 Tacho:3935 f5f MSB:f LSB:5f"
+        @cmd68 24; "Set 0x24 to port 0x6C"; @data68 0f; "Set 0xF to port 0x68"; @data68 5f; "Set 0x5F to port 0x68"
+        @runs-out 6c 02 100; = 0)"},
+    {"target: the low byte taken just in time", "zlkd bound late-at=5:499", "ZLKDSetFanSpeed2 3000", R"(
+        "Tacho_temp:160 Tacho:3935 f5f MSB:f LSB:5f"
+        @cmd68 24; "Set 0x24 to port 0x6C"; @data68 0f; "Set 0xF to port 0x68"; @data68 5f; "Set 0x5F to port 0x68"
+        {in 6c 02; sleep 5}*100; in 6c 00; sleep 10; = 1)"},
+    {"target: a floating bus", "zlkd bound floating-from=0", "ZLKDSetFanSpeed2 3000",
+     R"("Tacho_temp:160 Tacho:3935 f5f MSB:f LSB:5f"; @floats 6c 68; = 0)"},
+    {"fan test: the target fails", "zlkd bound fw silent-from=0", "FanCpu 3000 100", R"(
+        "ec ZLKD"; "Set rpm to 3000"; "Tacho_temp:160 Tacho:3935 f5f MSB:f LSB:5f"; @runs-out 6c 02 100
+        "Error while setting fan speed!"; = false, rpm untouched, temperature untouched)"},
+    {"fan test: the speed fails", "zlkd bound fw silent-from=7", "FanCpu 3000 100", R"(
+        "ec ZLKD"; "Set rpm to 3000"; @zlkd-target-3000; sleep 3000; @runs-out 6c 02 100
+        "Error while getting fan speed!"; = false, rpm untouched, temperature untouched)"},
+    {"fan test: the temperature fails after the speed", "zlkd bound fw silent-from=13", "FanCpu 3000 100", R"(
+        "ec ZLKD"; "Set rpm to 3000"; @zlkd-target-3000; sleep 3000
+        @zlkd-tachometer 0f 5f F 5F 160; "Get fan speed 3000"; sleep 200; @runs-out 6c 02 100
+        "Error while getting CPU temperature!"; = false, rpm 3000, temperature untouched)"},
+    {"fan test: the temperature's answer lost", "zlkd bound fw drop-at=15", "FanCpu 3000 100", R"(
+        "ec ZLKD"; "Set rpm to 3000"; @zlkd-target-3000; sleep 3000
+        @zlkd-tachometer 0f 5f F 5F 160; "Get fan speed 3000"; sleep 200; @cmd68 2d; @runs-out 6c 00 100
+        "Error while getting CPU temperature!"; = false, rpm 3000, temperature untouched)"},
+    {"fan values: the speed's answer late", "zlkd bound fw late-at=2", "FanCpuGetValue 1", R"(
+        @cmd68 23; @runs-out 6c 00 100; "Error while getting fan speed!"; = false, rpm untouched, temperature untouched)"},
+    {"fan values: the temperature fails after the speed", "zlkd bound fw floating-from=6", "FanCpuGetValue 1", R"(
+        @zlkd-tachometer 0f 37 F 37 200; sleep 200; @floats 6c 68; "Error while getting CPU temperature!"
+        = false, rpm 2400, temperature untouched)"},
+};
+
+// The machine-type EC on 0x25C/0x25D: the Fan0 control flag, the fan
+// test's duty, tachometer and temperature steps.
+const Row kEcMachineType[] = {
+    {"Fan0 flag: the EC takes nothing", "machine-type type=1 bound silent-from=0", "SetFanManual2 1",
+     "@ec25c-silent; = 0"},
+    {"Fan0 flag: no answer to its read, nothing written", "machine-type type=1 bound unanswered-from=0",
+     "SetFanManual2 1", "@cmd25c 94; @data25c 21; @runs-out 25d 00 100; = 0"},
+    {"Fan0 flag: the read's answer lost", "machine-type type=1 bound drop-at=4", "SetFanManual2 0",
+     "@cmd25c 94; @data25c 21; @runs-out 25d 00 100; = 0"},
+    {"Fan0 flag: the read's answer late", "machine-type type=1 bound late-at=4", "SetFanManual2 1",
+     "@cmd25c 94; @data25c 21; @runs-out 25d 00 100; = 0"},
+    {"Fan0 flag: the write's command never taken, no Set line", "machine-type type=1 bound silent-from=8",
+     "SetFanManual2 1", R"(
+        @cmd25c 94; @data25c 21; @read25c 85; "Read Fan0 Ctrl Flag: 85"; @cmd25c 95; @runs-out 25d 02 100
+        = 0)"},
+    {"Fan0 flag: the new flag sent, never taken", "machine-type type=1 bound silent-from=12", "SetFanManual2 1", R"(
+        @cmd25c 94; @data25c 21; @read25c 85; "Read Fan0 Ctrl Flag: 85"
+        @cmd25c 95; @data25c 21; @data25c 05; @runs-out 25d 02 100; "Set Fan0 Ctrl Flag: 5"
+        = 0)"},
+    {"Fan0 flag: the new flag taken after the wait", "machine-type type=1 bound late-at=11", "SetFanManual2 1", R"(
+        @cmd25c 94; @data25c 21; @read25c 85; "Read Fan0 Ctrl Flag: 85"
+        @cmd25c 95; @data25c 21; @data25c 05; @runs-out 25d 02 100; "Set Fan0 Ctrl Flag: 5"
+        = 0)"},
+    {"Fan0 flag: a floating bus", "machine-type type=1 bound floating-from=0", "SetFanManual2 1",
+     "@ec25c-floats; = 0"},
+    {"fan test: the duty never taken", "machine-type checked bound silent-from=0", "FanCpu 3000 100",
+     "@ec25c-silent; = false, rpm untouched, temperature untouched"},
+    {"fan test: the duty's index never taken, the duty never sent: no line", "machine-type checked bound silent-from=4",
+     "FanCpu 3000 100", "@cmd25c 84; @data25c 00; @runs-out 25d 02 100; = false, rpm untouched, temperature untouched"},
+    {"fan test: the duty taken after the wait, its line printed", "machine-type checked bound late-at=5",
+     "FanCpu 3000 100", R"(
+        @cmd25c 84; @data25c 00; @data25c fa; @runs-out 25d 02 100; "Set Fan0 Duty: 250"
+        = false, rpm untouched, temperature untouched)"},
+    {"fan test: a floating bus", "machine-type checked bound floating-from=0", "FanCpu 3000 100",
+     "@ec25c-floats; = false, rpm untouched, temperature untouched"},
+    {"fan test: the tachometer's high byte fails", "machine-type checked bound silent-from=7", "FanCpu 3000 100", R"(
+        @cmd25c 84; @data25c 00; @data25c fa; in 25d 00; "Set Fan0 Duty: 250"; sleep 3000; @ec25c-silent
+        = false, rpm untouched, temperature untouched)"},
+    {"fan test: the tachometer's low byte lost", "machine-type checked bound drop-at=21", "FanCpu 3000 100", R"(
+        @cmd25c 84; @data25c 00; @data25c fa; in 25d 00; "Set Fan0 Duty: 250"; sleep 3000
+        @ec25c-read 18 1f 01; "MSB: 1"; @cmd25c 80; @data25c 18; @data25c 1e; @runs-out 25d 00 100
+        = false, rpm untouched, temperature untouched)"},
+    {"fan test: the temperature late after the speed", "machine-type checked bound late-at=27", "FanCpu 3000 100", R"(
+        @cmd25c 84; @data25c 00; @data25c fa; in 25d 00; "Set Fan0 Duty: 250"; sleep 3000
+        @mt-tachometer 01 1 af AF 1af 5002; sleep 200; @cmd25c 90; @data25c a0; @runs-out 25d 00 100
+        = false, rpm 5002, temperature untouched)"},
+    {"fan values: the tachometer fails", "machine-type checked bound silent-from=0", "FanCpuGetValue 1",
+     "@ec25c-silent; = false, rpm untouched, temperature untouched"},
+    {"fan values: the temperature fails after the speed", "machine-type checked bound floating-from=16",
+     "FanCpuGetValue 1", R"(
+        @mt-tachometer 03 3 82 82 382 2401; sleep 200; @ec25c-floats
+        = false, rpm 2401, temperature untouched)"},
+};
+
+// Another host thread releases the binding while an export pauses: the
+// steps after it fail at the binding (the RAM-window paths included) and
+// touch no port.
+const Row kEcReleased[] = {
+    {"PWM path: released during the settle", "pwm bound released-in-pause=3000", "FanCpu 3000 100 60", R"(
+        "old ec, fan uses pwm control"; @pwm-write 63 3c; sleep 10; sleep 3000; @released
+        "Error while getting Fan speed/CPU temperature!"; = false, rpm 60, temperature untouched)"},
+    {"AMD path: released during the settle", "amd bound released-in-pause=3000", "FanCpu 3000 100 0 0", R"(
+        @amd-write 6a 0f; @amd-write 6b 5f; sleep 10; sleep 3000; @released
+        "Error while getting fan speed of AMD platform!"; = false, rpm 0, temperature untouched)"},
+    {"AMD path: released after the speed", "amd bound released-in-pause=200", "FanCpu 3000 100 0 0", R"(
+        @amd-write 6a 0f; @amd-write 6b 5f; sleep 10; sleep 3000
+        @amd-read 66 0f; @amd-read 67 5f; sleep 10; sleep 200; @released
+        "Error while getting CPU temperature of AMD platform!"; = false, rpm 3000, temperature untouched)"},
+    {"AMD values: released after the speed", "amd bound released-in-pause=200", "FanCpuGetValue 0", R"(
+        @amd-read 66 0f; @amd-read 67 37; sleep 10; sleep 200; @released
+        "Error while getting CPU temperature of AMD platform!"; = false, rpm 2400, temperature untouched)"},
+    {"ZLKD path: released after the speed", "zlkd bound fw released-in-pause=200", "FanCpuGetValue 1", R"(
+        @zlkd-tachometer 0f 37 F 37 200; sleep 200; @released
+        "Error while getting CPU temperature!"; = false, rpm 2400, temperature untouched)"},
+    {"machine-type path: released during the settle, no line", "machine-type checked bound released-in-pause=3000",
+     "FanCpu 3000 100", R"(
+        @cmd25c 84; @data25c 00; @data25c fa; in 25d 00; "Set Fan0 Duty: 250"; sleep 3000; @released
+        = false, rpm untouched, temperature untouched)"},
+    {"machine-type values: released after the speed", "machine-type checked bound released-in-pause=200",
+     "FanCpuGetValue 1", R"(
+        @mt-tachometer 03 3 82 82 382 2401; sleep 200; @released
+        = false, rpm 2401, temperature untouched)"},
+    {"0x04F8: released after a failed attempt: the later ones touch no port",
+     "type=1 bound charge-never-sticks released-in-pause=1000", "SetBatteryChargeEnabled 0", R"(
+        "Set battery to discharging state"; @4f8-attempt 00 0 40 00 0; sleep 1000; @released; sleep 1000; sleep 1000
+        = false)"},
+    {"EC RAM: released during a read-back's pause: no port after it", "bound charge-never-sticks released-in-pause=1000",
+     "SetBatteryChargeEnabled 0", R"(
+        "Set battery to discharging state"; @d2-write 00 0 40; @d2-still-charging 00 0; @released
+        {"Fail !! battery is still charging."; sleep 1000}*2; @d2-retry-off
+        {"Fail !! battery is still charging."; sleep 1000}*3; @d2-retry-off
+        {"Fail !! battery is still charging."; sleep 1000}*3
+        = false)"},
+    // A RAM window cannot tell that the EC behind it does not decode it.
+    {"PWM manual switch on an EC without the window: 0xFF read and written", "zlkd bound", "SetFanManual2 1",
+     "@pwm-read d3 ff; @pwm-write d3 ff; sleep 10; = 1"},
+};
+
+// The charge switch: every read-back outcome on both platforms, with the
+// whole sequence of ports and pauses; the EC failing under it.
+const Row kEcCharge[] = {
+    {"EC RAM: the bit shows at the second read-back", "bound charge-takes-1000ms", "SetBatteryChargeEnabled 0", R"(
+        "Set battery to discharging state"; @d2-write 00 0 40; @d2-still-charging 00 0; @d2-discharging 40 40
+        = true)"},
+    {"EC RAM: at the third read-back", "bound charge-takes-2000ms", "SetBatteryChargeEnabled 0", R"(
+        "Set battery to discharging state"; @d2-write 00 0 40; {@d2-still-charging 00 0}*2; @d2-discharging 40 40
+        = true)"},
+    {"EC RAM: after the pass, seen by the next one", "bound charge-takes-2500ms", "SetBatteryChargeEnabled 0", R"(
+        "Set battery to discharging state"; @d2-off-fails 00 0 40; @d2-retry-off
+        @d2-write 40 40 40; @d2-discharging 40 40
+        = true)"},
+    {"EC RAM: the write sticks in the second pass", "bound charge-sticks-second", "SetBatteryChargeEnabled 0", R"(
+        "Set battery to discharging state"; @d2-off-fails 00 0 40; @d2-retry-off
+        @d2-write 00 0 40; @d2-discharging 40 40
+        = true)"},
+    {"EC RAM: in the third pass", "bound charge-sticks-third", "SetBatteryChargeEnabled 0", R"(
+        "Set battery to discharging state"; {@d2-off-fails 00 0 40; @d2-retry-off}*2
+        @d2-write 00 0 40; @d2-discharging 40 40
+        = true)"},
+    {"EC RAM: never: 3 passes, 11 pauses of 1000 ms", "bound charge-never-sticks", "SetBatteryChargeEnabled 0", R"(
+        "Set battery to discharging state"; {@d2-off-fails 00 0 40; @d2-retry-off}*2; @d2-off-fails 00 0 40
+        = false)"},
+    {"EC RAM: never, switching on", "bound charging-off charge-never-sticks", "SetBatteryChargeEnabled 1", R"(
+        "Set battery to charging state"; {@d2-on-fails c1 C1 81; @d2-retry-on}*2; @d2-on-fails c1 C1 81
+        = false)"},
+    {"EC RAM: on while on still writes", "bound", "SetBatteryChargeEnabled 1",
+     R"("Set battery to charging state"; @d2-write 00 0 00; @d2-charging 00 0; = true)"},
+    {"EC RAM: only bit 6 is judged, the others kept", "bound charge-byte-3a charge-bit-flips",
+     "SetBatteryChargeEnabled 0",
+     R"("Set battery to discharging state"; @d2-write 3a 3A 7a; @d2-discharging 7b 7B; = true)"},
+    {"EC RAM: the read unanswered: nothing written, the read-backs go on", "bound drop-at=4",
+     "SetBatteryChargeEnabled 0", R"(
+        "Set battery to discharging state"; @ec62-read-unanswered d2 00; {@d2-still-charging 00 0}*3; @d2-bank
+        @d2-retry-off; @d2-write 00 0 40; @d2-discharging 40 40
+        = true)"},
+    {"EC RAM: a read-back unanswered: no value line", "bound drop-at=16", "SetBatteryChargeEnabled 0", R"(
+        "Set battery to discharging state"; @d2-write 00 0 40
+        @ec62-read-unanswered d2 00; "Fail !! battery is still charging."; sleep 1000; @d2-discharging 40 40
+        = true)"},
+    {"EC RAM: a read-back late: its answer dropped by the next", "bound late-at=16", "SetBatteryChargeEnabled 0", R"(
+        "Set battery to discharging state"; @d2-write 00 0 40
+        @ec62-read-unanswered d2 00; "Fail !! battery is still charging."; sleep 1000
+        in 66 01; in 62 40; @d2-discharging 40 40
+        = true)"},
+    {"EC RAM: busy from the first read-back on, the read's late answer out at its last poll: not dropped then",
+     "bound late-at=4:498 silent-from=6", "SetBatteryChargeEnabled 0", R"(
+        "Set battery to discharging state"; @ec62-read-unanswered d2 00
+        {in 66 02; sleep 5}*100; in 66 03; "Fail !! battery is still charging."; sleep 1000
+        in 66 03; in 62 00; @ec62-silent; "Fail !! battery is still charging."; sleep 1000
+        @ec62-silent; "Fail !! battery is still charging."; sleep 1000; @ec62-silent
+        {@d2-retry-off; @d2-dead-pass ec62-silent charging}*2
+        = false)"},
+    {"EC RAM: the bank identifier unanswered: no line", "bound charge-never-sticks drop-at=34",
+     "SetBatteryChargeEnabled 0", R"(
+        "Set battery to discharging state"; @d2-write 00 0 40; {@d2-still-charging 00 0}*3
+        @ec62-read-unanswered ff 00; @d2-retry-off; @d2-off-fails 00 0 40; @d2-retry-off; @d2-off-fails 00 0 40
+        = false)"},
+    {"EC RAM: no read ever answered", "bound unanswered-from=0", "SetBatteryChargeEnabled 0", R"(
+        "Set battery to discharging state"
+        {@d2-unanswered-pass; @d2-retry-off}*2; @d2-unanswered-pass
+        = false)"},
+    {"EC RAM: a slow EC: no look finds the answer, nothing written", "bound latency=25", "SetBatteryChargeEnabled 0", R"(
+        "Set battery to discharging state"; in 66 00; @slow-read d2 00; @slow-pass 00; @d2-retry-off
+        in 66 01; in 62 02; in 66 00; @slow-read d2 02; @slow-pass 02; @d2-retry-off
+        in 66 01; in 62 02; in 66 00; @slow-read d2 02; @slow-pass 02
+        = false)"},
+    {"EC RAM: the EC takes nothing", "bound silent-from=0", "SetBatteryChargeEnabled 0", R"(
+        "Set battery to discharging state"; {@d2-dead-pass ec62-silent charging; @d2-retry-off}*2
+        @d2-dead-pass ec62-silent charging; = false)"},
+    {"EC RAM: the EC takes nothing, switching on", "bound charging-off silent-from=0", "SetBatteryChargeEnabled 1", R"(
+        "Set battery to charging state"; {@d2-dead-pass ec62-silent discharging; @d2-retry-on}*2
+        @d2-dead-pass ec62-silent discharging; = false)"},
+    {"EC RAM: a floating bus (its 0xFF would read as charging off)", "bound floating-from=0",
+     "SetBatteryChargeEnabled 0", R"(
+        "Set battery to discharging state"; {@d2-dead-pass ec62-floats charging; @d2-retry-off}*2
+        @d2-dead-pass ec62-floats charging; = false)"},
+    {"0x04F8: sticks at the second attempt", "type=1 bound charge-sticks-second", "SetBatteryChargeEnabled 0", R"(
+        "Set battery to discharging state"; @4f8-attempt 00 0 40 00 0; sleep 1000; @4f8-attempt 00 0 40 40 40
+        = true)"},
+    {"0x04F8: at the third", "type=1 bound charge-sticks-third", "SetBatteryChargeEnabled 0", R"(
+        "Set battery to discharging state"; {@4f8-attempt 00 0 40 00 0; sleep 1000}*2; @4f8-attempt 00 0 40 40 40
+        = true)"},
+    {"0x04F8: never: 3 attempts, 3 pauses", "type=1 bound charge-never-sticks", "SetBatteryChargeEnabled 0", R"(
+        "Set battery to discharging state"; {@4f8-attempt 00 0 40 00 0; sleep 1000}*3
+        = false)"},
+    {"0x04F8: never, switching on", "type=1 bound charging-off charge-never-sticks", "SetBatteryChargeEnabled 1", R"(
+        "Set battery to charging state"; {@4f8-attempt c1 C1 81 c1 C1; sleep 1000}*3
+        = false)"},
+    {"0x04F8: another bit changing fails every attempt", "type=1 bound charge-bit-flips", "SetBatteryChargeEnabled 0", R"(
+        "Set battery to discharging state"; @4f8-attempt 00 0 40 41 41; sleep 1000; @4f8-attempt 41 41 41 40 40
+        sleep 1000; @4f8-attempt 40 40 40 41 41; sleep 1000
+        = false)"},
+    {"0x04F8: the read unanswered: no line, nothing written, the attempt fails", "type=1 bound drop-at=6",
+     "SetBatteryChargeEnabled 0", R"(
+        "Set battery to discharging state"; @cmd25c 80; @data25c 04; @data25c f8; @runs-out 25d 00 100
+        @ec25c-read 04 f8 00; "Read back 0x4F8: 0x0"; sleep 1000; @4f8-attempt 00 0 40 40 40
+        = true)"},
+    {"0x04F8: the read-back unanswered", "type=1 bound drop-at=22", "SetBatteryChargeEnabled 0", R"(
+        "Set battery to discharging state"; @ec25c-read 04 f8 00; "Ori. 0x4F8: 0x0"; @ec25c-write 04 f8 40
+        @cmd25c 80; @data25c 04; @data25c f8; @runs-out 25d 00 100; sleep 1000; @4f8-attempt 40 40 40 40 40
+        = true)"},
+    {"0x04F8: the read-back late: its answer dropped by the next attempt", "type=1 bound late-at=22",
+     "SetBatteryChargeEnabled 0", R"(
+        "Set battery to discharging state"; @ec25c-read 04 f8 00; "Ori. 0x4F8: 0x0"; @ec25c-write 04 f8 40
+        @cmd25c 80; @data25c 04; @data25c f8; @runs-out 25d 00 100; sleep 1000
+        in 25d 01; in 25c 40; @4f8-attempt 40 40 40 40 40
+        = true)"},
+    {"0x04F8: no read ever answered: nothing written", "type=1 bound unanswered-from=0", "SetBatteryChargeEnabled 0", R"(
+        "Set battery to discharging state"
+        {@cmd25c 80; @data25c 04; @data25c f8; @runs-out 25d 00 100; @cmd25c 80; @data25c 04; @data25c f8
+         @runs-out 25d 00 100; sleep 1000}*3
+        = false)"},
+    {"0x04F8: the EC takes nothing", "type=1 bound silent-from=0", "SetBatteryChargeEnabled 0", R"(
+        "Set battery to discharging state"; {@ec25c-silent; @ec25c-silent; sleep 1000}*3; = false)"},
+    {"0x04F8: the EC takes nothing, switching on", "type=1 bound charging-off silent-from=0",
+     "SetBatteryChargeEnabled 1",
+     R"("Set battery to charging state"; {@ec25c-silent; @ec25c-silent; sleep 1000}*3; = false)"},
+    {"0x04F8: a floating bus", "type=1 bound floating-from=0", "SetBatteryChargeEnabled 0", R"(
+        "Set battery to discharging state"; {@ec25c-floats; @ec25c-floats; sleep 1000}*3; = false)"},
+    {"0x04F8 never touches EC RAM 0xD2, the charge byte reads it all the same", "type=1 bound charging-off",
+     "GetBatteryChargeState", "@ec62-read d2 c1; = 0xc1"},
+    {"charging on? 0x04F8 says off", "type=1 bound charging-off", "IsBatteryChargeEnabled",
+     R"(@ec25c-read 04 f8 c1; "Data in 0x4F8: 0xC1"; = false)"},
+    {"charging on? the EC takes nothing", "type=1 bound silent-from=0", "IsBatteryChargeEnabled",
+     "@ec25c-silent; = false"},
+    {"charging on? the answer lost: no line", "type=1 bound drop-at=6", "IsBatteryChargeEnabled",
+     "@cmd25c 80; @data25c 04; @data25c f8; @runs-out 25d 00 100; = false"},
+    {"charging on? the answer late", "type=1 bound late-at=6", "IsBatteryChargeEnabled",
+     "@cmd25c 80; @data25c 04; @data25c f8; @runs-out 25d 00 100; = false"},
+    {"charging on? a floating bus", "type=1 bound floating-from=0", "IsBatteryChargeEnabled",
+     "@ec25c-floats; = false"},
+    {"charging on? a byte left waiting is dropped first", "type=1 bound stale-25c", "IsBatteryChargeEnabled",
+     R"(in 25d 01; in 25c 5a; @ec25c-read 04 f8 00; "Data in 0x4F8: 0x0"; = true)"},
+    {"charge byte: the EC takes no command: 0, not 0xFF", "bound charging-off silent-from=0",
+     "GetBatteryChargeState", "@ec62-silent; = 0x00"},
+    {"charge byte: the index never taken: 0", "bound charging-off silent-from=2", "GetBatteryChargeState",
+     "in 66 00; out 66 80; sleep 10; @runs-out 66 02 98; = 0x00"},
+    {"charge byte: a floating bus: 0", "bound floating-from=0", "GetBatteryChargeState", "@ec62-floats; = 0x00"},
+    {"charge byte: a slow EC: the port's older byte, unlooked at", "bound charging-off data-port-62-holds-5a latency=25",
+     "GetBatteryChargeState",
+     "in 66 00; out 66 80; sleep 10; {in 66 02; sleep 5}*3; in 66 00; out 62 d2; sleep 20; in 62 5a; = 0x5a"},
+};
+
+// Global\Access_EC, through the station's stand-in: asked for once per EC
+// session, never held across a long pause, waited for 50 ms at most, an
+// abandoned one ours, one that cannot be made asked for again.
+const Row kEcMutex[] = {
+    {"free: one session around the exchange, the pause after it", "zlkd bound station-mutex",
+     "ZLKDGetCpuTemperature2", R"(
+        @mutex-created; @mutex-taken; @cmd68 2d; @read68 2d; @read68 26; @read68 00; @mutex-released; sleep 10
+        = 1, temperature 45)"},
+    {"held by another program: 50 ms, then without it", "zlkd bound station-mutex mutex-held",
+     "ZLKDGetCpuTemperature2", R"(
+        @mutex-created; WaitForSingleObject Global\Access_EC, 50 ms -> WAIT_TIMEOUT
+        @cmd68 2d; @read68 2d; @read68 26; @read68 00; sleep 10
+        = 1, temperature 45)"},
+    {"... the exchange's budget starts after the wait", "zlkd bound station-mutex mutex-held silent-from=0",
+     "ZLKDGetCpuTemperature2", R"(
+        @mutex-created; WaitForSingleObject Global\Access_EC, 50 ms -> WAIT_TIMEOUT; @runs-out 6c 02 100
+        = 0, temperature untouched)"},
+    {"abandoned: ours, released after the session", "zlkd bound station-mutex mutex-abandoned",
+     "ZLKDGetCpuTemperature2", R"(
+        @mutex-created; WaitForSingleObject Global\Access_EC, 50 ms -> WAIT_ABANDONED
+        @cmd68 2d; @read68 2d; @read68 26; @read68 00; @mutex-released; sleep 10
+        = 1, temperature 45)"},
+    {"ZLKD fan test: three sessions, none across a pause", "zlkd bound fw station-mutex", "FanCpu 3000 100", R"(
+        "ec ZLKD"; "Set rpm to 3000"; "Tacho_temp:160 Tacho:3935 f5f MSB:f LSB:5f"
+        @mutex-created; @mutex-taken; @cmd68 24; "Set 0x24 to port 0x6C"; @data68 0f; "Set 0xF to port 0x68"
+        @data68 5f; "Set 0x5F to port 0x68"; in 6c 00; @mutex-released; sleep 10; sleep 3000
+        @mutex-taken; @cmd68 23; @read68 0f; @read68 5f; @mutex-released
+        "tacho msb: 0xF, lsb: 0x5F"; "tacho: 160"; sleep 10; "Get fan speed 3000"; sleep 200
+        @mutex-taken; @cmd68 2d; @read68 2d; @read68 26; @read68 00; @mutex-released; sleep 10; sleep 200
+        = true, rpm 3000, temperature 45)"},
+    {"cannot be made: asked for by every session, never waited for", "zlkd bound fw mutex-fails", "FanCpu 3000 100", R"(
+        "ec ZLKD"; "Set rpm to 3000"; "Tacho_temp:160 Tacho:3935 f5f MSB:f LSB:5f"
+        CreateMutexA Global\Access_EC fails; @cmd68 24; "Set 0x24 to port 0x6C"; @data68 0f; "Set 0xF to port 0x68"
+        @data68 5f; "Set 0x5F to port 0x68"; in 6c 00; sleep 10; sleep 3000
+        CreateMutexA Global\Access_EC fails; @cmd68 23; @read68 0f; @read68 5f; "tacho msb: 0xF, lsb: 0x5F"; "tacho: 160"
+        sleep 10; "Get fan speed 3000"; sleep 200
+        CreateMutexA Global\Access_EC fails; @zlkd-temperature 2d; sleep 200
+        = true, rpm 3000, temperature 45)"},
+    {"made at the second try, kept for the third session", "zlkd bound fw mutex-fails-once", "FanCpu 3000 100", R"(
+        "ec ZLKD"; "Set rpm to 3000"; "Tacho_temp:160 Tacho:3935 f5f MSB:f LSB:5f"
+        CreateMutexA Global\Access_EC fails; @cmd68 24; "Set 0x24 to port 0x6C"; @data68 0f; "Set 0xF to port 0x68"
+        @data68 5f; "Set 0x5F to port 0x68"; in 6c 00; sleep 10; sleep 3000
+        @mutex-created; @mutex-taken; @cmd68 23; @read68 0f; @read68 5f; @mutex-released
+        "tacho msb: 0xF, lsb: 0x5F"; "tacho: 160"; sleep 10; "Get fan speed 3000"; sleep 200
+        @mutex-taken; @cmd68 2d; @read68 2d; @read68 26; @read68 00; @mutex-released; sleep 10; sleep 200
+        = true, rpm 3000, temperature 45)"},
+    {"firmware text: one session", "bound station-mutex", "GetECFirmwareVer2 31", R"(
+        @mutex-created; @mutex-taken; in 66 00; out 66 a1; @fw-text; in 66 01; in 62 00; "EC FW:=ZLKD 1.07.02="
+        @mutex-released
+        = 1, buffer "ZLKD 1.07.02\0*19~", text "ZLKD 1.07.02")"},
+    {"PWM state: one session for four window reads and their pauses", "pwm bound station-mutex",
+     "GetFanCurState2", R"(
+        @mutex-created; @mutex-taken
+        @pwm-read d3 41; sleep 10; @pwm-read 63 30; sleep 10; @pwm-read 66 09; @pwm-read 67 60; @mutex-released
+        sleep 10; = 1, manual 0, speed 48, rpm 2400)"},
+    {"PWM fan test: two sessions, none across the settle", "pwm bound station-mutex", "FanCpu 3000 100 60", R"(
+        "old ec, fan uses pwm control"; @mutex-created; @mutex-taken; @pwm-write 63 3c; @mutex-released; sleep 10
+        sleep 3000; @mutex-taken; @pwm-read 51 2d; sleep 10; @pwm-read 66 0b; @pwm-read 67 b8; @mutex-released
+        sleep 10; sleep 200
+        = true, rpm 3000, temperature 45)"},
+    {"Fan0 flag: read and write in one session", "machine-type type=1 bound station-mutex", "SetFanManual2 1", R"(
+        @mutex-created; @mutex-taken; @cmd25c 94; @data25c 21; @read25c 85; "Read Fan0 Ctrl Flag: 85"
+        @cmd25c 95; @data25c 21; @data25c 05; in 25d 00; "Set Fan0 Ctrl Flag: 5"; @mutex-released; sleep 10
+        = 1)"},
+    {"machine-type fan test: three sessions", "machine-type checked bound station-mutex", "FanCpu 3000 100", R"(
+        @mutex-created; @mutex-taken; @cmd25c 84; @data25c 00; @data25c fa; in 25d 00; @mutex-released
+        "Set Fan0 Duty: 250"; sleep 3000
+        @mutex-taken; @mt-tachometer 01 1 af AF 1af 5002; @mutex-released; sleep 200
+        @mutex-taken; @cmd25c 90; @data25c a0; @read25c 2d; @mutex-released; "CPU Temp: 45"; sleep 200
+        = true, rpm 5002, temperature 45)"},
+    {"0x04F8: read, write and read-back in one session", "type=1 bound station-mutex", "SetBatteryChargeEnabled 0", R"(
+        "Set battery to discharging state"; @mutex-created; @mutex-taken; @4f8-attempt 00 0 40 40 40; @mutex-released
+        = true)"},
+    {"0x04F8, held by another program: every attempt waits once", "type=1 bound station-mutex mutex-held charge-never-sticks",
+     "SetBatteryChargeEnabled 0", R"(
+        "Set battery to discharging state"; @mutex-created
+        {WaitForSingleObject Global\Access_EC, 50 ms -> WAIT_TIMEOUT; @4f8-attempt 00 0 40 00 0; sleep 1000}*3
+        = false)"},
+    {"EC RAM: the read and write one session, each read-back one, none across a pause", "bound station-mutex charge-takes-1000ms",
+     "SetBatteryChargeEnabled 0", R"(
+        "Set battery to discharging state"; @mutex-created; @mutex-taken; @d2-write 00 0 40; @mutex-released
+        @mutex-taken; @ec62-read-obf d2 00; @mutex-released; "Read address 0xD2 back, value = 0x0"
+        "Fail !! battery is still charging."; sleep 1000
+        @mutex-taken; @ec62-read-obf d2 40; @mutex-released; "Read address 0xD2 back, value = 0x40"
+        "Success !! battery is discharging."
+        = true)"},
+    {"the binding's release closes it", "bound station-mutex fw", "FreeHWIO", R"(
+        "IO driver is going to release..."; CloseHandle Global\Access_EC; DeinitializeOls
+        = void, ready 0, WinRing0 loaded 0)"},
+    {"bound again: made again", "bound station-mutex fw released bound", "ZLKDGetCpuTemperature2", R"(
+        @mutex-created; @mutex-taken; @cmd68 2d; @read68 2d; @read68 26; @read68 00; @mutex-released; sleep 10
+        = 1, temperature 45)"},
+};
+
+const std::vector<Setup> kEcSetups = {
+    {"fw-abc", [](sim::Notebook& n) { n.ec.firmwareVersion = "ABC"; }},
+    {"fw-31", [](sim::Notebook& n) { n.ec.firmwareVersion = std::string(31, 'V'); }},
+    {"fw-32", [](sim::Notebook& n) { n.ec.firmwareVersion = std::string(32, 'V'); }},
+    {"fw-40", [](sim::Notebook& n) { n.ec.firmwareVersion = std::string(40, 'V'); }},
+    // An answer the host never took, left in the data port (OBF set): of
+    // an EC RAM read of 0xD2 on 0x62/0x66, of the ZLKD temperature command
+    // (three bytes) on 0x68/0x6C, of a read of EC RAM 0x10 on 0x25C/0x25D.
+    {"stale-62",
+     [](sim::Notebook& n) {
+         n.ec.Out(0x66, 0x80);
+         n.ec.Out(0x62, 0xD2);
+     }},
+    {"stale-68", [](sim::Notebook& n) { n.ec.Out(0x6C, 0x2D); }},
+    {"stale-25c",
+     [](sim::Notebook& n) {
+         n.ec.Ram(0x0010) = 0x5A;
+         n.ec.Out(0x25D, 0x80);
+         n.ec.Out(0x25C, 0x00);
+         n.ec.Out(0x25C, 0x10);
+     }},
+    // The data port of 0x62/0x66 holds 0x5A, taken: no OBF.
+    {"data-port-62-holds-5a",
+     [](sim::Notebook& n) {
+         n.ec.Ram(0x10) = 0x5A;
+         n.ec.Out(0x66, 0x80);
+         n.ec.Out(0x62, 0x10);
+         n.ec.In(0x66);
+         n.ec.In(0x62);
+     }},
+    {"charge-byte-3a", [](sim::Notebook& n) { n.chargeSwitch.Set(sim::ChargeSwitch::kRamByte, 0x3A); }},
+    {"charge-takes-1000ms", [](sim::Notebook& n) { n.chargeSwitch.takesEffectAfterMs = 1000; }},
+    {"charge-takes-2000ms", [](sim::Notebook& n) { n.chargeSwitch.takesEffectAfterMs = 2000; }},
+    {"charge-takes-2500ms", [](sim::Notebook& n) { n.chargeSwitch.takesEffectAfterMs = 2500; }},
 };
 
 // ---- identity set-ups: small tables built for one rule each ----
@@ -950,14 +1530,20 @@ TEST_F(TraceTableTest, PublishedSequences) {
         {"binding", std::begin(kBinding), std::end(kBinding)},
         {"binding down", std::begin(kGates), std::end(kGates)},
         {"EC, healthy", std::begin(kEcHealthy), std::end(kEcHealthy)},
+        {"EC firmware text", std::begin(kEcFirmware), std::end(kEcFirmware)},
+        {"ZLKD EC", std::begin(kEcZlkd), std::end(kEcZlkd)},
+        {"machine-type EC", std::begin(kEcMachineType), std::end(kEcMachineType)},
+        {"released during a pause", std::begin(kEcReleased), std::end(kEcReleased)},
+        {"charge switch", std::begin(kEcCharge), std::end(kEcCharge)},
+        {"EC mutex", std::begin(kEcMutex), std::end(kEcMutex)},
         {"firmware table", std::begin(kFirmwarePath), std::end(kFirmwarePath)},
         {"BIOS-area scan", std::begin(kScanPath), std::end(kScanPath)},
         {"identity", std::begin(kIdentity), std::end(kIdentity)},
         {"ACPI", std::begin(kAcpi), std::end(kAcpi)},
         {"battery status", std::begin(kBattery), std::end(kBattery)},
     };
-    const std::vector<Fragment> fragments = Join<Fragment>({&kFragments, &kIdentityFragments, &kBatteryFragments});
-    const std::vector<traces::Setup> setups = Join<traces::Setup>({&kSetups, &kMoreSetups});
+    const std::vector<Fragment> fragments = Join<Fragment>({&kFragments, &kEcFragments, &kIdentityFragments, &kBatteryFragments});
+    const std::vector<traces::Setup> setups = Join<traces::Setup>({&kSetups, &kMoreSetups, &kEcSetups});
     int rows = 0;
     for (const Table& table : tables) {
         for (const Row* row = table.begin; row != table.end; ++row) {

@@ -17,6 +17,7 @@
 #include "hwio/port_io.h"
 #include "include/hwtk3.h"
 #include "platform/testing.h"
+#include "sim/named_mutex.h"
 #include "sim/scenario.h"
 #include "sim/smbios_builder.h"
 #include "smbios/dmi_decode.h"
@@ -591,6 +592,88 @@ platform::ProcAddress ServedEntryPoint(const char* name) {
     return nullptr;
 }
 
+// What strikes from the call on (after the set-up's own EC traffic): the
+// EC's faults and latencies, the other program on the shared EC mutex, and
+// another host thread releasing the binding during one of our pauses.
+struct AtTheCall {
+    sim::EcModel::AccessFault fault;
+    sim::EcModel::AccessFault alsoFault;  // a second fault word
+    std::uint32_t latencyMs = 0;
+    std::int32_t answerLatencyMs = -1;
+    sim::StationMutex::Other mutexOther = sim::StationMutex::Other::None;
+    platform::DWORD releaseInPauseMs = 0;
+};
+AtTheCall g_atTheCall;
+// Set while a row runs: a release still to come, in the first pause of
+// this length.
+platform::DWORD g_releaseInPauseMs = 0;
+
+// Faults that float the bus end after this many accesses, so that a drain
+// without its cap ends (and fails its row) instead of running for ever.
+constexpr int kFaultAccessCeiling = 100000;
+
+sim::StationMutex g_stationMutex;
+
+void PauseOnTheNotebook(platform::DWORD ms, void*) {
+    sim::Current().Sleep(ms);
+    if (g_releaseInPauseMs != 0 && ms == g_releaseInPauseMs) {
+        g_releaseInPauseMs = 0;
+        Diag_FreeHWIO();  // the other thread's call, while this one pauses
+    }
+}
+std::uint64_t NotebookTicks(void*) { return sim::Current().clock.NowMs(); }
+
+// The set-up words that strike at the call (trace_table.h); false for any
+// other word.
+bool FaultWord(const std::string& word, std::string& error) {
+    using Kind = sim::EcModel::AccessFault::Kind;
+    const std::pair<const char*, Kind> kinds[] = {
+        {"silent-from=", Kind::IbfStuckFrom}, {"unanswered-from=", Kind::ObfNeverFrom},
+        {"floating-from=", Kind::FloatingFrom}, {"drop-at=", Kind::DropAt}, {"late-at=", Kind::LateAt},
+    };
+    for (const auto& [prefix, kind] : kinds) {
+        if (word.rfind(prefix, 0) != 0) continue;
+        const char* value = word.c_str() + std::strlen(prefix);
+        char* end = nullptr;
+        auto& fault = g_atTheCall.fault.kind == Kind::None ? g_atTheCall.fault : g_atTheCall.alsoFault;
+        fault.kind = kind;
+        fault.at = static_cast<int>(std::strtol(value, &end, 10));
+        if (*end == ':') fault.delayMs = static_cast<std::uint32_t>(std::strtoul(end + 1, &end, 10));
+        if (end == value || *end != '\0') error = "bad access fault '" + word + "'";
+        return true;
+    }
+    if (word.rfind("latency=", 0) == 0) {
+        g_atTheCall.latencyMs = static_cast<std::uint32_t>(std::atoi(word.c_str() + 8));
+    } else if (word.rfind("answer-latency=", 0) == 0) {
+        g_atTheCall.answerLatencyMs = std::atoi(word.c_str() + 15);
+    } else if (word.rfind("released-in-pause=", 0) == 0) {
+        g_atTheCall.releaseInPauseMs = static_cast<platform::DWORD>(std::atoi(word.c_str() + 18));
+    } else if (word == "station-mutex" || word == "mutex-fails" || word == "mutex-fails-once") {
+        g_stationMutex.creationFailures = word == "mutex-fails" ? -1 : word == "mutex-fails-once" ? 1 : 0;
+        platform::testing::SetNamedMutexHost(&g_stationMutex);
+    } else if (word == "mutex-held" || word == "mutex-abandoned") {
+        g_atTheCall.mutexOther =
+            word == "mutex-held" ? sim::StationMutex::Other::HoldsLonger : sim::StationMutex::Other::Abandoned;
+        platform::testing::SetNamedMutexHost(&g_stationMutex);
+    } else {
+        return false;
+    }
+    return true;
+}
+
+void ArmTheCall(sim::Notebook& notebook) {
+    notebook.ec.ResetAccessCount();
+    notebook.ec.accessFault = g_atTheCall.fault;
+    notebook.ec.alsoFault = g_atTheCall.alsoFault;
+    for (const auto& fault : {g_atTheCall.fault, g_atTheCall.alsoFault}) {
+        if (fault.kind == sim::EcModel::AccessFault::Kind::FloatingFrom) notebook.ec.accessCeiling = kFaultAccessCeiling;
+    }
+    notebook.ec.latencyMs = g_atTheCall.latencyMs;
+    notebook.ec.answerLatencyMs = g_atTheCall.answerLatencyMs;
+    g_stationMutex.other = g_atTheCall.mutexOther;
+    g_releaseInPauseMs = g_atTheCall.releaseInPauseMs;
+}
+
 bool ApplyWord(const std::string& word, const std::vector<Setup>& setups, sim::Notebook& notebook,
                std::string& error) {
     for (const Setup& setup : setups) {
@@ -599,6 +682,7 @@ bool ApplyWord(const std::string& word, const std::vector<Setup>& setups, sim::N
             return true;
         }
     }
+    if (FaultWord(word, error)) return error.empty();
     char firmware[32] = {};
     if (word == "bound") {
         if (Diag_InitHWIO() != 1) error = "the binding did not come up";
@@ -640,8 +724,13 @@ sim::Notebook& FreshMachine() {
     acpi::CloseAcpiDevice();
     acpi::ReleaseNbAcpiInterface();
     ResetLibrary();
+    platform::testing::SetNamedMutexHost(nullptr);
+    g_stationMutex = sim::StationMutex{};
+    g_atTheCall = AtTheCall{};
+    g_releaseInPauseMs = 0;
     sim::Notebook& notebook = sim::ResetCurrent();
-    platform::testing::SetSleepHook([](platform::DWORD ms, void*) { sim::Current().Sleep(ms); }, nullptr);
+    // The library's deadlines run on the notebook's clock, as its pauses do.
+    platform::testing::SetSleepHook(PauseOnTheNotebook, nullptr, NotebookTicks);
     platform::testing::OverrideModulePath(hwio::kPortIoLibrary, kStandinPath);
     platform::testing::OverrideModulePath(kKernel32Path, nullptr);
     platform::testing::SetFirmwareTableHost(&sim::FirmwareHost());
@@ -696,6 +785,7 @@ bool RunRow(const Row& row, const std::vector<Setup>& setups, std::vector<std::s
     const std::string rsmb = std::to_string(notebook.firmware.rsmb.size());
     const bool realTable = notebook.firmware.rsmb.size() >= 8;
     notebook.trace.Clear();
+    ArmTheCall(notebook);
     Capture();
     notebook.trace.SetOutputMark(StdoutMark);
     const std::string outcome = (*call)(args);
@@ -724,6 +814,8 @@ bool RunRow(const Row& row, const std::vector<Setup>& setups, std::vector<std::s
     // A module served from inside the test goes only after the library let
     // go of it.
     ResetLibrary();
+    g_releaseInPauseMs = 0;
+    platform::testing::SetNamedMutexHost(nullptr);  // after the library closed its handle
     platform::testing::ServeModuleInProcess(hwio::kPortIoLibrary, nullptr);
     platform::testing::OverrideModulePath(kKernel32Path, nullptr);
     smbios::testing::FailFirmwareAllocation(false);

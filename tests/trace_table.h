@@ -57,6 +57,21 @@ struct Fragment {
 // ReadPhysicalMemory), "winring0-without=NAME" (one without the entry point
 // NAME), "no-kernel32", "no-firmware-memory" (the answer
 // buffer cannot be allocated), and the named set-ups a table brings along.
+//
+// These strike at the call itself, not the set-up's own EC traffic: EC
+// faults at the K-th EC port access of the call, counted from 0,
+// "silent-from=K" (no byte taken), "unanswered-from=K" (no answer handed
+// out), "floating-from=K" (0xFF on every channel port), "drop-at=K" (the
+// answer access K waits for or takes is lost), "late-at=K" or
+// "late-at=K:MS" (it comes, or the byte written at K is taken, 501 or MS ms
+// late), two of them at once; "latency=MS" and "answer-latency=MS" (every
+// byte, or every answer, that late); "mutex-held" and "mutex-abandoned"
+// (another program holds Global\Access_EC for longer than we wait, or
+// ended holding it); and "released-in-pause=MS" (another host thread calls
+// Diag_FreeHWIO during the call's first pause of MS ms). "station-mutex"
+// gives the library the notebook's stand-in for Global\Access_EC at once
+// (every call to it is traced), "mutex-fails" one it cannot create,
+// "mutex-fails-once" one it can create at the second try.
 struct Setup {
     const char* word;
     void (*apply)(sim::Notebook& notebook);
