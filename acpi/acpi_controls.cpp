@@ -3,7 +3,6 @@
 // the firmware gets the same settling time after a failed call.
 #include "acpi/acpi_controls.h"
 
-
 #include "include/hwtk3.h"
 #include "platform/platform.h"
 

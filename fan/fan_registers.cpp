@@ -3,7 +3,6 @@
 // pause after each register step, and the operator lines.
 #include "fan/fan_registers.h"
 
-
 #include "hwio/ec.h"
 #include "hwio/port_io.h"
 #include "include/hwtk3.h"

@@ -8,6 +8,7 @@
 #include "platform/testing.h"
 #include "smbios/dmi_decode.h"
 #include "smbios/identity.h"
+#include "sim/notebook.h"
 #include "smbios/smbios_acquire.h"
 
 namespace hwtk3::test {
@@ -21,6 +22,11 @@ void ResetLibrary() {
     smbios::testing::ResetDmiReady();
     smbios::testing::ResetDmiData();
     smbios::testing::ResetIdentity();
+}
+
+void UseNotebookClock() {
+    platform::testing::SetSleepHook([](platform::DWORD ms, void*) { sim::Current().Sleep(ms); }, nullptr,
+                                    [](void*) { return sim::Current().NowMs(); });
 }
 
 void RemoveStandIns() {

@@ -9,6 +9,10 @@ namespace hwtk3::test {
 // freed, firmware text, identity record and machine type emptied.
 void ResetLibrary();
 
+// The library's pauses and its clock (the EC deadlines) on the current
+// virtual notebook's clock, which moves only by those pauses.
+void UseNotebookClock();
+
 // Removes every stand-in a test installed (device host, firmware table,
 // named mutexes, pauses, power-supply tree): those left in place may point
 // into a notebook that is gone by now.

@@ -31,8 +31,7 @@ class NotebookTest : public ::testing::Test {
 protected:
     void SetUp() override {
         notebook_ = &sim::ResetCurrent();
-        platform::testing::SetSleepHook([](platform::DWORD ms, void*) { sim::Current().Sleep(ms); }, nullptr,
-                                        [](void*) { return sim::Current().NowMs(); });
+        UseNotebookClock();
         platform::testing::OverrideModulePath("WinRing0.dll", kStandinPath);
         platform::testing::SetFirmwareTableHost(&sim::FirmwareHost());
     }

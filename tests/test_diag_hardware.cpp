@@ -193,8 +193,7 @@ protected:
         EXPECT_TRUE(diag::PrepareMachine(options, error)) << error;
         if (setup) setup();
         // Our pauses on the notebook's clock, whatever the tool set.
-        platform::testing::SetSleepHook([](platform::DWORD ms, void*) { sim::Current().Sleep(ms); }, nullptr,
-                                        [](void*) { return sim::Current().clock.NowMs(); });
+        UseNotebookClock();
         Capture();
         std::FILE* lines = std::tmpfile();
         Report report = diag::RunSequence(options, lines);

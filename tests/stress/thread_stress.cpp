@@ -456,8 +456,7 @@ sim::Notebook& FreshNotebook(const Platform& p) {
     if (!p.zlkdFirmware) AnswerZlkdCommands(nb);
     nb.chargeSwitch.Set(sim::ChargeSwitch::kRamByte, kChargeByte);
     nb.chargeSwitch.Set(sim::ChargeSwitch::kMachineTypeByte, kChargeByte);
-    platform::testing::SetSleepHook([](platform::DWORD ms, void*) { sim::Current().Sleep(ms); }, nullptr,
-                                    [](void*) { return sim::Current().NowMs(); });
+    UseNotebookClock();
     platform::testing::OverrideModulePath("WinRing0.dll", kStandinPath);
     platform::testing::SetFirmwareTableHost(&sim::FirmwareHost());
     platform::testing::SetDeviceHost(&nb.devices);
